@@ -1,0 +1,15 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// Writes one log line to standard output, "<text> <detail>\n", and flushes it at once.
+void logLine(std::string_view text, std::string_view detail);
+
+// A location in URL form: "file://", the path percent-encoded byte by byte, and a trailing
+// slash when the location names a folder at the time of the call.
+std::string fileURL(const std::filesystem::path& location);
+
+// The same for a location whose kind the caller already knows.
+std::string fileURL(const std::filesystem::path& location, bool isFolder);

@@ -1,0 +1,75 @@
+#include "platform/user_defaults.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QVariant>
+
+#include "platform/log.h"
+
+namespace {
+
+QString qtPath(const std::filesystem::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+QString qtKey(const std::string& key) {
+    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(const std::filesystem::path& file)
+    : m_file(file), m_settings(std::make_unique<QSettings>(qtPath(file), QSettings::IniFormat)) {}
+
+UserDefaults::~UserDefaults() = default;
+
+std::filesystem::path UserDefaults::standardLocation() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return std::filesystem::path(QFile::encodeName(base).toStdString()) / "Zorvant" / "Zorvant.ini";
+}
+
+std::optional<Blob> UserDefaults::dataForKey(const std::string& key) const {
+    const QVariant value = m_settings->value(qtKey(key));
+    if (value.typeId() != QMetaType::QByteArray)
+        return std::nullopt;
+    const QByteArray bytes = value.toByteArray();
+    return Blob(bytes.begin(), bytes.end());
+}
+
+bool UserDefaults::contains(const std::string& key) const {
+    return m_settings->contains(qtKey(key));
+}
+
+void UserDefaults::setObject(const Blob& data, const std::string& key) {
+    write(key, data);
+}
+
+void UserDefaults::removeObjectForKey(const std::string& key) {
+    write(key, std::nullopt);
+}
+
+void UserDefaults::apply(const std::string& key, const Change& change) {
+    if (change)
+        m_settings->setValue(qtKey(key), QByteArray(reinterpret_cast<const char*>(change->data()),
+                                                    static_cast<qsizetype>(change->size())));
+    else
+        m_settings->remove(qtKey(key));
+}
+
+void UserDefaults::write(const std::string& key, Change change) {
+    apply(key, change);
+    m_unwritten[key] = std::move(change);
+    m_settings->sync();
+    if (m_settings->status() == QSettings::NoError) {
+        m_unwritten.clear();
+        return;
+    }
+    logLine("⚠️ Failed to write user defaults:", fileURL(m_file, false));
+    // QSettings keeps reporting its first error for good, so carry on with a fresh instance
+    // that still holds, in memory, everything the file is missing.
+    m_settings = std::make_unique<QSettings>(qtPath(m_file), QSettings::IniFormat);
+    for (const auto& [unwrittenKey, unwrittenChange] : m_unwritten)
+        apply(unwrittenKey, unwrittenChange);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/blob.h"
+
+class QSettings;
+
+// The per-user defaults store: byte blobs under string keys, kept in an INI file.
+// Writes go through to the file at once; a write that cannot reach the disk is logged and
+// leaves the old file as it was, while this instance keeps the new value in memory.
+class UserDefaults {
+public:
+    explicit UserDefaults(const std::filesystem::path& file);
+    ~UserDefaults();
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    // The store of the user's session: "Zorvant/Zorvant.ini" in the config location
+    // ($XDG_CONFIG_HOME, normally ~/.config).
+    static std::filesystem::path standardLocation();
+
+    const std::filesystem::path& file() const { return m_file; }
+
+    // None when the key is absent or holds something other than a byte blob.
+    std::optional<Blob> dataForKey(const std::string& key) const;
+    bool contains(const std::string& key) const;
+
+    void setObject(const Blob& data, const std::string& key);
+    void removeObjectForKey(const std::string& key);
+
+private:
+    // A blob to store, or none to remove the key.
+    using Change = std::optional<Blob>;
+
+    void write(const std::string& key, Change change);
+    void apply(const std::string& key, const Change& change);
+
+    std::filesystem::path m_file;
+    std::unique_ptr<QSettings> m_settings;
+    // Changes the file does not hold yet because writing it failed; the next write tries again.
+    std::map<std::string, Change> m_unwritten;
+};

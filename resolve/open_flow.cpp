@@ -1,0 +1,63 @@
+#include "resolve/open_flow.h"
+
+#include <type_traits>
+
+#include "resolve/docket_naming.h"
+
+OpenFlow::OpenFlow(std::shared_ptr<FolderController> controller,
+                   std::shared_ptr<DesktopOpener> opener)
+    : m_controller(std::move(controller)), m_opener(std::move(opener)) {}
+
+void OpenFlow::openFolder() {
+    std::visit(
+        [this](auto&& result) {
+            using Case = std::decay_t<decltype(result)>;
+            if constexpr (std::is_same_v<Case, resolve_result::none>) {
+                errorMessage = result.message;
+            } else if constexpr (std::is_same_v<Case, resolve_result::one>) {
+                openAndRecord(result.url, result.kind, result.docketKey);
+                errorMessage.reset();
+            } else {
+                conflictURLs = ConflictURLs{result.legacy, result.j, result.docketKey};
+                showConflict = true;
+            }
+        },
+        m_controller->resolve());
+}
+
+void OpenFlow::openFolderButton() {
+    errorMessage.reset();
+    openFolder();
+}
+
+std::vector<ConflictChoice> OpenFlow::conflictChoices() const {
+    std::vector<ConflictChoice> choices;
+    if (conflictURLs) {
+        choices.push_back({ConflictChoice::Role::legacy,
+                           "Legacy: " + displayName(conflictURLs->legacy), conflictURLs});
+        choices.push_back(
+            {ConflictChoice::Role::j, "J: " + displayName(conflictURLs->j), conflictURLs});
+    }
+    choices.push_back({ConflictChoice::Role::cancel, "Cancel", std::nullopt});
+    return choices;
+}
+
+void OpenFlow::choose(const ConflictChoice& choice) {
+    if (choice.urls) {
+        if (choice.role == ConflictChoice::Role::legacy)
+            openAndRecord(choice.urls->legacy, DocketKind::legacy, choice.urls->docketKey);
+        else if (choice.role == ConflictChoice::Role::j)
+            openAndRecord(choice.urls->j, DocketKind::j, choice.urls->docketKey);
+    }
+    conflictDialogClosed();
+}
+
+void OpenFlow::reopenRecent(const RecentDocket& docket) {
+    errorMessage = m_controller->openRecent(docket);
+}
+
+void OpenFlow::openAndRecord(const std::filesystem::path& location, DocketKind kind,
+                             const std::string& docketKey) {
+    m_opener->open(location);
+    m_controller->model->addRecent(docketKey, kind, displayName(location));
+}
