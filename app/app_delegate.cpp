@@ -1,0 +1,95 @@
+#include "app/app_delegate.h"
+
+#include <cstdio>
+
+#include <QIcon>
+#include <QSystemTrayIcon>
+
+#include "app/panel_window.h"
+#include "platform/notification_center.h"
+#include "ui/content_view.h"
+
+namespace {
+
+constexpr int trayWatchIntervalMs = 2000;
+
+QIcon folderIcon() {
+    return QIcon::fromTheme(QStringLiteral("folder"),
+                            QIcon(QStringLiteral(":/zorvant/folder.png")));
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(Environment environment) : m_environment(std::move(environment)) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+    auto* content = new ContentView(m_environment.services, m_environment.opener);
+    m_popover = std::make_unique<PanelWindow>(content);
+
+    m_statusItem = std::make_unique<QSystemTrayIcon>();
+    m_statusItem->setIcon(folderIcon());
+    m_statusItem->setToolTip(QStringLiteral("Dockets"));
+    connect(m_statusItem.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    togglePopover();
+            });
+
+    if (hasButton()) {
+        m_statusItem->show();
+        return;
+    }
+    std::fputs("Zorvant: no system tray was found; launch Zorvant again to show the panel.\n",
+               stdout);
+    std::fflush(stdout);
+    m_trayWatch.setInterval(trayWatchIntervalMs);
+    connect(&m_trayWatch, &QTimer::timeout, this, [this] {
+        if (!hasButton())
+            return;
+        m_trayWatch.stop();
+        m_statusItem->show();
+    });
+    m_trayWatch.start();
+}
+
+bool AppDelegate::hasButton() const {
+    return m_statusItem && m_environment.trayAvailable();
+}
+
+void AppDelegate::togglePopover() {
+    if (m_popover->isShown()) {
+        m_popover->performClose();
+        return;
+    }
+    if (m_popover->justClosedOnDeactivation())
+        return;
+    if (!hasButton())
+        return;
+    showInTray();
+    activateAndRequestFocus({});
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activationToken) {
+    if (!m_popover->isShown()) {
+        if (hasButton())
+            showInTray();
+        else
+            // Without a tray, a second launch is the only way in: show the panel anyway.
+            m_popover->showCentred();
+    }
+    activateAndRequestFocus(activationToken);
+    return true;
+}
+
+void AppDelegate::showInTray() {
+    const QRect icon = m_statusItem->geometry();
+    m_popover->showRelativeTo(icon.isValid() && !icon.isEmpty() ? std::optional<QRect>(icon)
+                                                                : std::nullopt);
+}
+
+void AppDelegate::activateAndRequestFocus(const QByteArray& activationToken) {
+    m_popover->activate(activationToken);
+    NotificationCenter::defaultCenter().post(focusRequestNotification());
+}

@@ -1,0 +1,38 @@
+#include "app/panel_placement.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int gap = 4;
+
+int clampInto(int start, int length, int areaStart, int areaLength) {
+    // A panel larger than the area keeps its top-left corner inside it.
+    const int last = std::max(areaStart, areaStart + areaLength - length);
+    return std::clamp(start, areaStart, last);
+}
+
+// Below the point when it lies in the upper half of the area, above it otherwise.
+int verticalNear(int top, int bottom, int panelHeight, const QRect& available) {
+    const bool upperHalf = (top + bottom) / 2 < available.center().y();
+    return upperHalf ? bottom + 1 + gap : top - gap - panelHeight;
+}
+
+} // namespace
+
+QPoint panelPosition(QSize panel, const QRect& available, const std::optional<QRect>& anchor,
+                     const std::optional<QPoint>& cursor) {
+    QPoint position;
+    if (anchor && anchor->isValid() && !anchor->isEmpty()) {
+        position = {anchor->center().x() - panel.width() / 2,
+                    verticalNear(anchor->top(), anchor->bottom(), panel.height(), available)};
+    } else if (cursor) {
+        position = {cursor->x() - panel.width() / 2,
+                    verticalNear(cursor->y(), cursor->y(), panel.height(), available)};
+    } else {
+        position = {available.center().x() - panel.width() / 2 + 1,
+                    available.center().y() - panel.height() / 2 + 1};
+    }
+    return {clampInto(position.x(), panel.width(), available.left(), available.width()),
+            clampInto(position.y(), panel.height(), available.top(), available.height())};
+}

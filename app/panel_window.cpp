@@ -1,0 +1,128 @@
+#include "app/panel_window.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/panel_placement.h"
+#include "ui/content_view.h"
+
+namespace {
+
+// A click that lands this soon after the panel closed itself is the one that closed it.
+constexpr qint64 deactivationClickWindowMs = 350;
+// How long, at most, the activation takes to come back from a closed dialog.
+constexpr int dialogHandOverMs = 1000;
+
+} // namespace
+
+PanelWindow::PanelWindow(ContentView* content)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), m_content(content) {
+    setObjectName(QStringLiteral("panel"));
+    setWindowTitle(QStringLiteral("Dockets"));
+    setAccessibleName(QStringLiteral("Dockets"));
+    setFixedSize(width, height);
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    content->setParent(this);
+    layout->addWidget(content);
+
+    connect(content, &ContentView::folderChooserShown, this, [this] { m_ownDialogUp = true; });
+    connect(content, &ContentView::folderChooserClosed, this, [this] {
+        // Back to the panel, with the keyboard where it was before the chooser came up.
+        // Closing on deactivation stays suspended until the panel has the activation back,
+        // so that the hand-over from the chooser does not close it.
+        if (!isVisible())
+            showRelativeTo(std::nullopt);
+        activate();
+        QTimer::singleShot(dialogHandOverMs, this, [this] { m_ownDialogUp = false; });
+    });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            &PanelWindow::applicationStateChanged);
+}
+
+void PanelWindow::showRelativeTo(const std::optional<QRect>& anchor) {
+    std::optional<QPoint> cursor;
+    // The cursor position means something only where the windowing system reports it.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        cursor = QCursor::pos();
+
+    QScreen* screen = nullptr;
+    if (anchor && anchor->isValid() && !anchor->isEmpty())
+        screen = QGuiApplication::screenAt(anchor->center());
+    else if (cursor)
+        screen = QGuiApplication::screenAt(*cursor);
+    if (!screen) {
+        // Neither places the panel on a screen; centre it rather than guess.
+        screen = QGuiApplication::primaryScreen();
+        if (!(anchor && anchor->isValid() && !anchor->isEmpty()))
+            cursor.reset();
+    }
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, width, height);
+    placeAndShow(panelPosition(size(), available, anchor, cursor));
+}
+
+void PanelWindow::showCentred() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, width, height);
+    placeAndShow(panelPosition(size(), available, std::nullopt, std::nullopt));
+}
+
+void PanelWindow::placeAndShow(const QPoint& position) {
+    move(position);
+    show();
+}
+
+void PanelWindow::activate(const QByteArray& activationToken) {
+    if (!activationToken.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken);
+    raise();
+    activateWindow();
+    if (!activationToken.isEmpty())
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+    Q_EMIT activated();
+}
+
+void PanelWindow::performClose() {
+    hide();
+}
+
+bool PanelWindow::justClosedOnDeactivation() const {
+    return m_closedOnDeactivation.isValid() &&
+           m_closedOnDeactivation.elapsed() < deactivationClickWindowMs;
+}
+
+void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
+    if (state == Qt::ApplicationActive || !isVisible() || m_ownDialogUp)
+        return;
+    m_closedOnDeactivation.start();
+    hide();
+}
+
+bool PanelWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && !m_content->folderChooser())
+        m_ownDialogUp = false;
+    return QWidget::event(event);
+}
+
+void PanelWindow::paintEvent(QPaintEvent*) {
+    // A frameless window needs an edge of its own to stand out from what lies behind it.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        performClose();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <optional>
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+class ContentView;
+
+// The popover: a frameless tool window of 420 × 420 around the content view. It closes
+// itself when the application loses activation, except while one of its own dialogs is up.
+class PanelWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int width = 420;
+    static constexpr int height = 420;
+
+    explicit PanelWindow(ContentView* content);
+
+    ContentView* contentView() const { return m_content; }
+    bool isShown() const { return isVisible(); }
+
+    // Shows the panel by the anchor (the tray icon's rectangle), or by the cursor, or centred.
+    void showRelativeTo(const std::optional<QRect>& anchor);
+    // Shows the panel centred on the primary screen.
+    void showCentred();
+    // Raises the panel and gives it the keyboard. A token from the desktop's activation
+    // protocol, when there is one, lets Wayland compositors grant the focus.
+    void activate(const QByteArray& activationToken = {});
+    void performClose();
+
+    // Whether the panel closed itself on deactivation a moment ago: a click on the tray icon
+    // that took the activation away is then the click that closed it, not one to reopen it.
+    bool justClosedOnDeactivation() const;
+
+Q_SIGNALS:
+    void activated();
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void placeAndShow(const QPoint& position);
+    void applicationStateChanged(Qt::ApplicationState state);
+
+    ContentView* m_content;
+    bool m_ownDialogUp = false;
+    QElapsedTimer m_closedOnDeactivation;
+};

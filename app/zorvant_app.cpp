@@ -1,0 +1,80 @@
+#include "app/zorvant_app.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+
+#include "app/app_delegate.h"
+#include "app/single_instance.h"
+#include "platform/freedesktop_opener.h"
+#include "platform/user_defaults.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void forwardSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop, so that everything is torn down in order.
+void quitOnTerminationSignals(QObject* owner) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char byte;
+        [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
+
+int ZorvantApp::main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zorvant"));
+    QApplication::setDesktopFileName(QStringLiteral("zorvant"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Role::secondary) {
+        if (instance.sendReopen(qgetenv("XDG_ACTIVATION_TOKEN")))
+            return 0;
+        std::fputs("Zorvant is already running but does not answer.\n", stderr);
+        return 1;
+    }
+
+    quitOnTerminationSignals(&application);
+
+    ZorvantApp app;
+    FolderModelServices services;
+    services.defaults = std::make_shared<UserDefaults>(UserDefaults::standardLocation());
+    app.appDelegate = std::make_unique<AppDelegate>(
+        AppDelegate::Environment{std::move(services), std::make_shared<FreedesktopOpener>(),
+                                 &QSystemTrayIcon::isSystemTrayAvailable});
+    app.appDelegate->applicationDidFinishLaunching();
+
+    QObject::connect(&instance, &SingleInstance::reopenRequested, app.appDelegate.get(),
+                     [&app](const QByteArray& token) {
+                         app.appDelegate->applicationShouldHandleReopen(false, token);
+                     });
+
+    const int status = QApplication::exec();
+    // The panel and the tray icon go before the application object does.
+    app.appDelegate.reset();
+    return status;
+}

@@ -1,0 +1,281 @@
+#include "ui/content_view.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "model/root_folder_selection.h"
+#include "platform/notification_center.h"
+#include "ui/conflict_sheet.h"
+#include "ui/elided_label.h"
+#include "ui/recents_list.h"
+
+namespace {
+
+constexpr int stackSpacing = 16;
+constexpr int numberFieldMaximumWidth = 400;
+
+QString displayPath(const std::filesystem::path& location) {
+    return QFile::decodeName(QByteArray::fromStdString(location.native()));
+}
+
+QFont footnoteFont(const QFont& base) {
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * 0.85);
+    return font;
+}
+
+QFont headlineFont(const QFont& base) {
+    QFont font = base;
+    font.setBold(true);
+    return font;
+}
+
+// A red that stays readable on the light and the dark variant of the palette.
+QColor errorColour(const QPalette& palette) {
+    const bool dark = palette.color(QPalette::Window).lightness() < 128;
+    return dark ? QColor(0xff, 0x6b, 0x61) : QColor(0xc4, 0x1e, 0x14);
+}
+
+} // namespace
+
+ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOpener> opener,
+                         QWidget* parent)
+    : QWidget(parent), m_model(std::make_shared<FolderModel>(std::move(services))),
+      m_controller(std::make_shared<FolderController>(m_model, opener)),
+      m_flow(m_controller, opener) {
+    setObjectName(QStringLiteral("contentView"));
+    buildInterface();
+
+    // The model announces before it stores, so refresh once the change has landed.
+    m_modelChanges = m_model->observeChanges([this](FolderModel::Field) { scheduleRefresh(); });
+    m_focusRequests = NotificationCenter::defaultCenter().addObserver(
+        focusRequestNotification(), [this] { focusNumberField(); });
+    refresh();
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::buildInterface() {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_body = new QWidget(this);
+    m_body->setObjectName(QStringLiteral("contentBody"));
+    outer->addWidget(m_body);
+
+    auto* stack = new QVBoxLayout(m_body);
+    stack->setSpacing(stackSpacing);
+
+    auto* rootRow = new QHBoxLayout;
+    m_selectRootButton = new QPushButton(tr("Select Root 'dockets' Folder"), m_body);
+    m_selectRootButton->setObjectName(QStringLiteral("selectRootButton"));
+    m_selectRootButton->setAutoDefault(false);
+    // Buttons take the keyboard only by Tab, so that clicking one leaves focus in the field.
+    m_selectRootButton->setFocusPolicy(Qt::TabFocus);
+    m_selectRootButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(m_selectRootButton, &QPushButton::clicked, this, &ContentView::selectRootFolder);
+    m_rootPath = new ElidedLabel(m_body);
+    m_rootPath->setObjectName(QStringLiteral("rootPathLabel"));
+    m_rootPath->setFont(footnoteFont(font()));
+    m_rootPath->setForegroundRole(QPalette::PlaceholderText);
+    rootRow->addWidget(m_selectRootButton);
+    rootRow->addWidget(m_rootPath, 1);
+    rootRow->setAlignment(m_rootPath, Qt::AlignVCenter);
+    stack->addLayout(rootRow);
+
+    m_numberField = new QLineEdit(m_body);
+    m_numberField->setObjectName(QStringLiteral("numberField"));
+    m_numberField->setPlaceholderText(tr("Enter folder number"));
+    m_numberField->setAccessibleName(tr("Enter folder number"));
+    m_numberField->setMaximumWidth(numberFieldMaximumWidth);
+    m_numberField->setClearButtonEnabled(false);
+    connect(m_numberField, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_model->setFolderNumber(text.toStdString()); });
+    connect(m_numberField, &QLineEdit::returnPressed, this, &ContentView::submitNumber);
+    stack->addWidget(m_numberField);
+
+    m_errorLine = new QLabel(m_body);
+    m_errorLine->setObjectName(QStringLiteral("errorLabel"));
+    m_errorLine->setTextFormat(Qt::PlainText);
+    m_errorLine->setWordWrap(true);
+    m_errorLine->setFont(footnoteFont(font()));
+    QPalette errorPalette = m_errorLine->palette();
+    errorPalette.setColor(QPalette::WindowText, errorColour(errorPalette));
+    m_errorLine->setPalette(errorPalette);
+    m_errorLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stack->addWidget(m_errorLine);
+
+    m_openButton = new QPushButton(tr("Open Folder"), m_body);
+    m_openButton->setObjectName(QStringLiteral("openFolderButton"));
+    m_openButton->setDefault(true);
+    m_openButton->setFocusPolicy(Qt::TabFocus);
+    QPalette prominent = m_openButton->palette();
+    prominent.setColor(QPalette::Button, prominent.color(QPalette::Highlight));
+    prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
+    m_openButton->setPalette(prominent);
+    connect(m_openButton, &QPushButton::clicked, this, &ContentView::pressOpenFolder);
+    stack->addWidget(m_openButton, 0, Qt::AlignLeft);
+
+    m_divider = new QFrame(m_body);
+    m_divider->setObjectName(QStringLiteral("recentsDivider"));
+    m_divider->setFrameShape(QFrame::HLine);
+    m_divider->setFrameShadow(QFrame::Sunken);
+    stack->addWidget(m_divider);
+
+    m_recentsHeader = new QLabel(tr("Recent dockets"), m_body);
+    m_recentsHeader->setObjectName(QStringLiteral("recentsHeader"));
+    m_recentsHeader->setFont(headlineFont(font()));
+    stack->addWidget(m_recentsHeader);
+
+    m_recents = new RecentsList(m_body);
+    m_recents->setActivationHandler([this](const RecentDocket& docket) { reopenRecent(docket); });
+    stack->addWidget(m_recents);
+
+    m_clearRow = new QWidget(m_body);
+    auto* clearLayout = new QHBoxLayout(m_clearRow);
+    clearLayout->setContentsMargins(0, 0, 0, 0);
+    clearLayout->addStretch();
+    auto* clearButton = new QPushButton(tr("Clear recents"), m_clearRow);
+    clearButton->setObjectName(QStringLiteral("clearRecentsButton"));
+    clearButton->setFlat(true);
+    clearButton->setAutoDefault(false);
+    clearButton->setFocusPolicy(Qt::TabFocus);
+    connect(clearButton, &QPushButton::clicked, this, &ContentView::clearRecents);
+    clearLayout->addWidget(clearButton);
+    stack->addWidget(m_clearRow);
+    // Spare height goes below the last control, so that everything sits at the top.
+    stack->addStretch(1);
+
+    m_conflictSheet = new ConflictSheet(
+        tr("Found both Legacy and J dockets. Which one would you like to open?"), this);
+    m_conflictSheet->setChoiceHandler(
+        [this](const ConflictChoice& choice) { chooseConflict(choice); });
+}
+
+void ContentView::scheduleRefresh() {
+    if (m_refreshPending)
+        return;
+    m_refreshPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_refreshPending = false;
+        refresh();
+    });
+}
+
+void ContentView::refresh() {
+    const auto& root = m_model->rootFolderURL();
+    m_rootPath->setVisible(root.has_value());
+    if (root)
+        m_rootPath->setFullText(displayPath(*root));
+
+    const QString number = QString::fromStdString(m_model->folderNumber());
+    if (m_numberField->text() != number)
+        m_numberField->setText(number);
+
+    m_errorLine->setVisible(m_flow.errorMessage.has_value());
+    m_errorLine->setText(m_flow.errorMessage ? QString::fromStdString(*m_flow.errorMessage)
+                                             : QString());
+
+    const auto& dockets = m_model->recentDockets();
+    const bool hasRecents = !dockets.empty();
+    m_recents->setDockets(dockets);
+    for (QWidget* part : {static_cast<QWidget*>(m_divider), static_cast<QWidget*>(m_recentsHeader),
+                          static_cast<QWidget*>(m_recents), m_clearRow})
+        part->setVisible(hasRecents);
+
+    if (m_flow.showConflict && !m_conflictSheet->isPresented()) {
+        m_body->setEnabled(false);
+        m_conflictSheet->present(m_flow.conflictChoices());
+    }
+}
+
+void ContentView::focusNumberField() {
+    if (m_conflictSheet->isPresented())
+        return;
+    m_numberField->setFocus(Qt::OtherFocusReason);
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    focusNumberField();
+}
+
+void ContentView::hideEvent(QHideEvent* event) {
+    // A panel that closes takes its dialog with it, as if it had been dismissed.
+    if (m_conflictSheet->isPresented())
+        m_conflictSheet->dismiss();
+    QWidget::hideEvent(event);
+}
+
+void ContentView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && m_conflictSheet->isPresented()) {
+        m_conflictSheet->dismiss();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ContentView::submitNumber() {
+    m_flow.openFolder();
+    refresh();
+}
+
+void ContentView::pressOpenFolder() {
+    m_flow.openFolderButton();
+    refresh();
+}
+
+void ContentView::reopenRecent(const RecentDocket& docket) {
+    m_flow.reopenRecent(docket);
+    refresh();
+}
+
+void ContentView::clearRecents() {
+    m_model->clearRecents();
+    refresh();
+}
+
+void ContentView::chooseConflict(const ConflictChoice& choice) {
+    m_flow.choose(choice);
+    m_body->setEnabled(true);
+    refresh();
+    if (isVisible())
+        focusNumberField();
+}
+
+void ContentView::selectRootFolder() {
+    if (m_chooser)
+        return;
+    m_isSelectingRoot = true;
+    m_chooser = new QFileDialog(window(), tr("Select Root 'dockets' Folder"));
+    m_chooser->setObjectName(QStringLiteral("folderChooser"));
+    m_chooser->setFileMode(QFileDialog::Directory);
+    m_chooser->setOption(QFileDialog::ShowDirsOnly, true);
+    m_chooser->setAcceptMode(QFileDialog::AcceptOpen);
+    const auto& root = m_model->rootFolderURL();
+    m_chooser->setDirectory(root ? displayPath(root->parent_path())
+                                 : QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
+    connect(m_chooser, &QFileDialog::finished, this, [this](int result) {
+        std::vector<std::filesystem::path> chosen;
+        if (result == QDialog::Accepted) {
+            const QStringList files = m_chooser->selectedFiles();
+            if (!files.isEmpty())
+                chosen.emplace_back(QFile::encodeName(files.front()).toStdString());
+        }
+        m_chooser->deleteLater();
+        m_chooser = nullptr;
+        m_isSelectingRoot = false;
+        handleRootFolderSelection(chosen, *m_model);
+        Q_EMIT folderChooserClosed();
+    });
+    Q_EMIT folderChooserShown();
+    m_chooser->open();
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <memory>
+
+#include <QWidget>
+
+#include "model/folder_model.h"
+#include "platform/desktop_opener.h"
+#include "platform/signal.h"
+#include "resolve/folder_controller.h"
+#include "resolve/open_flow.h"
+
+class ConflictSheet;
+class ElidedLabel;
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class RecentsList;
+
+// The whole interface of the panel: the root folder chooser and its path, the number field,
+// the error line, "Open Folder", the recent dockets and the conflict dialog. It owns the
+// program's model and controller; what it shows follows the model and the open flow's state,
+// and its controls only forward to them.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    ContentView(FolderModelServices services, std::shared_ptr<DesktopOpener> opener,
+                QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    const std::shared_ptr<FolderModel>& model() const { return m_model; }
+    const std::shared_ptr<FolderController>& controller() const { return m_controller; }
+    const OpenFlow& flow() const { return m_flow; }
+
+    bool isSelectingRoot() const { return m_isSelectingRoot; }
+    // The folder chooser, while it is up.
+    QFileDialog* folderChooser() const { return m_chooser; }
+
+Q_SIGNALS:
+    void folderChooserShown();
+    // After the chooser's outcome has been handed on.
+    void folderChooserClosed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildInterface();
+    void scheduleRefresh();
+    void refresh();
+    void focusNumberField();
+
+    void submitNumber();
+    void pressOpenFolder();
+    void reopenRecent(const RecentDocket& docket);
+    void clearRecents();
+    void chooseConflict(const ConflictChoice& choice);
+    void selectRootFolder();
+
+    std::shared_ptr<FolderModel> m_model;
+    std::shared_ptr<FolderController> m_controller;
+    OpenFlow m_flow;
+    bool m_isSelectingRoot = false;
+    bool m_refreshPending = false;
+
+    QWidget* m_body = nullptr;
+    QPushButton* m_selectRootButton = nullptr;
+    ElidedLabel* m_rootPath = nullptr;
+    QLineEdit* m_numberField = nullptr;
+    QLabel* m_errorLine = nullptr;
+    QPushButton* m_openButton = nullptr;
+    QFrame* m_divider = nullptr;
+    QLabel* m_recentsHeader = nullptr;
+    RecentsList* m_recents = nullptr;
+    QWidget* m_clearRow = nullptr;
+    ConflictSheet* m_conflictSheet = nullptr;
+    QFileDialog* m_chooser = nullptr;
+
+    Connection m_modelChanges;
+    Connection m_focusRequests;
+};
