@@ -59,6 +59,15 @@ void UserDefaults::apply(const std::string& key, const Change& change) {
 }
 
 void UserDefaults::write(const std::string& key, Change change) {
+    if (m_settings->status() != QSettings::NoError) {
+        // QSettings keeps reporting its first error for good, so carry on with a fresh
+        // instance that still holds, in memory, everything the file is missing. It is made
+        // only now: made right after the failure, it would fail its own first sync and keep
+        // that error even once the file can be written again.
+        m_settings = std::make_unique<QSettings>(qtPath(m_file), QSettings::IniFormat);
+        for (const auto& [unwrittenKey, unwrittenChange] : m_unwritten)
+            apply(unwrittenKey, unwrittenChange);
+    }
     apply(key, change);
     m_unwritten[key] = std::move(change);
     m_settings->sync();
@@ -67,9 +76,4 @@ void UserDefaults::write(const std::string& key, Change change) {
         return;
     }
     logLine("⚠️ Failed to write user defaults:", fileURL(m_file, false));
-    // QSettings keeps reporting its first error for good, so carry on with a fresh instance
-    // that still holds, in memory, everything the file is missing.
-    m_settings = std::make_unique<QSettings>(qtPath(m_file), QSettings::IniFormat);
-    for (const auto& [unwrittenKey, unwrittenChange] : m_unwritten)
-        apply(unwrittenKey, unwrittenChange);
 }
