@@ -8,13 +8,14 @@
 namespace {
 
 // nlohmann's messages start with a tag such as "[json.exception.parse_error.101] "; the rest
-// is the readable part.
+// is the readable part. A parse error quotes the bytes it last read, which in a damaged blob
+// need not be UTF-8; the description is only ever printed, so it is made valid text.
 std::string describe(const nlohmann::json::exception& error) {
     std::string text = error.what();
     if (const auto end = text.find("] ");
         text.starts_with("[json.exception.") && end != std::string::npos)
         text.erase(0, end + 2);
-    return text;
+    return toValidUTF8(text);
 }
 
 std::string place(std::size_t index) {
