@@ -62,8 +62,12 @@ void SingleInstance::acceptConnections() {
                     client->abort();
                 return;
             }
-            const QByteArray line = client->readLine(maximumRequestBytes).trimmed();
+            QByteArray line = client->readLine(maximumRequestBytes);
             client->disconnectFromServer();
+            // A line longer than a request can be arrives cut short: not a request of ours.
+            if (!line.endsWith('\n'))
+                return;
+            line = line.trimmed();
             if (line == "reopen") {
                 Q_EMIT reopenRequested({});
             } else if (line.startsWith("reopen ")) {
