@@ -24,14 +24,14 @@ QPoint panelPosition(QSize panel, const QRect& available, const std::optional<QR
                      const std::optional<QPoint>& cursor) {
     QPoint position;
     if (anchor && anchor->isValid() && !anchor->isEmpty()) {
-        position = {anchor->center().x() - panel.width() / 2,
+        position = {anchor->left() + (anchor->width() - panel.width()) / 2,
                     verticalNear(anchor->top(), anchor->bottom(), panel.height(), available)};
     } else if (cursor) {
         position = {cursor->x() - panel.width() / 2,
                     verticalNear(cursor->y(), cursor->y(), panel.height(), available)};
     } else {
-        position = {available.center().x() - panel.width() / 2 + 1,
-                    available.center().y() - panel.height() / 2 + 1};
+        position = {available.left() + (available.width() - panel.width()) / 2,
+                    available.top() + (available.height() - panel.height()) / 2};
     }
     return {clampInto(position.x(), panel.width(), available.left(), available.width()),
             clampInto(position.y(), panel.height(), available.top(), available.height())};
