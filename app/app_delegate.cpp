@@ -33,7 +33,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     m_statusItem->setToolTip(QStringLiteral("Dockets"));
     connect(m_statusItem.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
+                // On X11 the second of two quick clicks arrives as a double click, and
+                // not as a second trigger: it is a click on the icon all the same.
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     togglePopover();
             });
 
