@@ -91,8 +91,9 @@ void ConflictSheet::present(const std::vector<ConflictChoice>& choices) {
     setGeometry(parentWidget()->rect());
     show();
     raise();
+    // As if reached by Tab, so that the focused choice shows its focus frame at once.
     if (first)
-        first->setFocus(Qt::OtherFocusReason);
+        first->setFocus(Qt::TabFocusReason);
 }
 
 void ConflictSheet::dismiss() {

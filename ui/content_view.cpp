@@ -86,7 +86,8 @@ void ContentView::buildInterface() {
     m_rootPath->setObjectName(QStringLiteral("rootPathLabel"));
     m_rootPath->setFont(footnoteFont(font()));
     m_rootPath->setForegroundRole(QPalette::PlaceholderText);
-    rootRow->addWidget(m_selectRootButton);
+    // At the leading edge also while the path beside it is hidden (no root folder yet).
+    rootRow->addWidget(m_selectRootButton, 0, Qt::AlignLeft);
     rootRow->addWidget(m_rootPath, 1);
     rootRow->setAlignment(m_rootPath, Qt::AlignVCenter);
     stack->addLayout(rootRow);
@@ -110,7 +111,6 @@ void ContentView::buildInterface() {
     QPalette errorPalette = m_errorLine->palette();
     errorPalette.setColor(QPalette::WindowText, errorColour(errorPalette));
     m_errorLine->setPalette(errorPalette);
-    m_errorLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     stack->addWidget(m_errorLine);
 
     m_openButton = new QPushButton(tr("Open Folder"), m_body);
@@ -143,13 +143,13 @@ void ContentView::buildInterface() {
     auto* clearLayout = new QHBoxLayout(m_clearRow);
     clearLayout->setContentsMargins(0, 0, 0, 0);
     clearLayout->addStretch();
-    auto* clearButton = new QPushButton(tr("Clear recents"), m_clearRow);
-    clearButton->setObjectName(QStringLiteral("clearRecentsButton"));
-    clearButton->setFlat(true);
-    clearButton->setAutoDefault(false);
-    clearButton->setFocusPolicy(Qt::TabFocus);
-    connect(clearButton, &QPushButton::clicked, this, &ContentView::clearRecents);
-    clearLayout->addWidget(clearButton);
+    m_clearButton = new QPushButton(tr("Clear recents"), m_clearRow);
+    m_clearButton->setObjectName(QStringLiteral("clearRecentsButton"));
+    m_clearButton->setFlat(true);
+    m_clearButton->setAutoDefault(false);
+    m_clearButton->setFocusPolicy(Qt::TabFocus);
+    connect(m_clearButton, &QPushButton::clicked, this, &ContentView::clearRecents);
+    clearLayout->addWidget(m_clearButton);
     stack->addWidget(m_clearRow);
     // Spare height goes below the last control, so that everything sits at the top.
     stack->addStretch(1);
@@ -187,6 +187,11 @@ void ContentView::refresh() {
     const auto& dockets = m_model->recentDockets();
     const bool hasRecents = !dockets.empty();
     m_recents->setDockets(dockets);
+    if (hasRecents) {
+        // Rows are made after the controls around them: put them between those in Tab order.
+        QWidget::setTabOrder(m_openButton, m_recents->firstRow());
+        QWidget::setTabOrder(m_recents->lastRow(), m_clearButton);
+    }
     for (QWidget* part : {static_cast<QWidget*>(m_divider), static_cast<QWidget*>(m_recentsHeader),
                           static_cast<QWidget*>(m_recents), m_clearRow})
         part->setVisible(hasRecents);

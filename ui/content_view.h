@@ -77,6 +77,7 @@ private:
     QLabel* m_recentsHeader = nullptr;
     RecentsList* m_recents = nullptr;
     QWidget* m_clearRow = nullptr;
+    QPushButton* m_clearButton = nullptr;
     ConflictSheet* m_conflictSheet = nullptr;
     QFileDialog* m_chooser = nullptr;
 

@@ -113,6 +113,9 @@ void RecentsList::buildRows() {
         m_layout->insertWidget(static_cast<int>(i), rows[i].button);
     }
     m_rows = std::move(rows);
+    // Tab follows the list from the top, not the order in which rows happened to be made.
+    for (std::size_t i = 1; i < m_rows.size(); ++i)
+        QWidget::setTabOrder(m_rows[i - 1].button, m_rows[i].button);
     updateGeometry();
 }
 

@@ -26,6 +26,8 @@ public:
 
     // Rows built so far; the rest are built when scrolled towards.
     int builtRowCount() const { return static_cast<int>(m_rows.size()); }
+    QPushButton* firstRow() const { return m_rows.empty() ? nullptr : m_rows.front().button; }
+    QPushButton* lastRow() const { return m_rows.empty() ? nullptr : m_rows.back().button; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
