@@ -4,15 +4,12 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zorvant-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!::mkdtemp(buffer.data()))
+    if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
-    m_path = buffer.data();
+    m_path = pattern;
 }
 
 TempDir::~TempDir() {
