@@ -1,0 +1,160 @@
+#include <grp.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "resolve/folder_controller.h"
+#include "support/docket_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+class FolderControllerTest : public ::testing::Test {
+protected:
+    // The outcome for the typed text on one line, locations relative to the root.
+    std::string resolve(const std::string& typed) {
+        model->setFolderNumber(typed);
+        const ResolveResult result = controller.resolve();
+        auto in = [&](const fs::path& p) { return p.lexically_relative(root).native(); };
+        if (const auto* r = std::get_if<resolve_result::one>(&result))
+            return std::string(rawValue(r->kind)) + " " + r->docketKey + ": " + in(r->url);
+        if (const auto* r = std::get_if<resolve_result::conflict>(&result))
+            return "both " + r->docketKey + ": " + in(r->legacy) + " | " + in(r->j);
+        return std::get<resolve_result::none>(result).message;
+    }
+    // What reopening the record says, "opened" when it opened a folder.
+    std::string reopen(DocketKind kind, const std::string& key) {
+        return controller.openRecent(RecentDocket(kind, key, "x", 1)).value_or("opened");
+    }
+
+    TempDir temp;
+    const fs::path root = temp.makeFolder("dockets");
+    const fs::path legacy = temp.makeFolder("dockets/a-1/123 Old");
+    const fs::path j = temp.makeFolder("dockets/a-J0001/J000123 New");
+    const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root);
+    const std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
+    FolderController controller{model, opener};
+};
+
+TEST_F(FolderControllerTest, FindsByCharactersAndReopensOnlyTheRecordsKind) {
+    const std::string longJ = "a-J0123/J012346 " + std::string(247, 'x'); // a 255-byte name
+    const std::string notUTF8 = "a-123/12349 Caf\xE9 \xFF\xFE";
+    // Beside the folders the rows expect: a keycap on the last digit, and the Legacy buckets
+    // a two-character key would have if it had one, by characters and by bytes.
+    for (const std::string& name :
+         {"a-123/12346\u20E3 Keycap"s, longJ, notUTF8, "a-/\u0661\u0662 Old"s,
+          "a-\u0661/\u0661\u0662 Old"s, "a-J0000/J0000\u0661\u0662 New"s, "a-J1234/J1234567 X"s,
+          "../elsewhere/45678 Linked"s, "../out/x"s})
+        temp.makeFolder("dockets/" + name);
+    for (const char* name : {"a-1234/1234567 X", "a-123/12348\nsecond line", "a-J0004", "a-9/.1"})
+        temp.makeFile("dockets/"s + name);
+    fs::create_directory_symlink(temp / "elsewhere", root / "a-456");
+
+    const std::string megabyte(1u << 20, '1'); // its bucket name is far beyond any file system's
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"No. 1-23\n", "both 123: a-1/123 Old | a-J0001/J000123 New"},
+        {"12346", "j 12346: " + longJ},
+        {"12348", "legacy 12348: a-123/12348\nsecond line"},
+        {"12349", "legacy 12349: " + notUTF8},
+        {"\u0661\u0662", "j \u0661\u0662: a-J0000/J0000\u0661\u0662 New"},
+        {"123456", "both 123456: a-1234/1234567 X | a-J1234/J1234567 X"},
+        // A missing bucket and a file for a bucket; a symlinked bucket.
+        {"456", "Folder not found for 456"},
+        {"45678", "legacy 45678: a-456/45678 Linked"},
+        {megabyte, "Folder not found for " + megabyte}};
+    testing::internal::CaptureStdout();
+    std::vector<std::string> outcomes;
+    for (const auto& row : rows)
+        outcomes.push_back(resolve(row.first));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // listing errors are not reported
+    for (std::size_t n = 0; n < rows.size(); ++n)
+        EXPECT_EQ(outcomes[n], rows[n].second);
+    // The listing skips "." and ".." but no hidden entry.
+    EXPECT_EQ(controller.findEntry(".", root / "a-9"), root / "a-9/.1");
+    EXPECT_EQ(controller.findEntry("", temp.makeFolder("dockets/a-8")), std::nullopt);
+
+    // Stored keys are taken as they are, and never lead out of the root: a listing there
+    // would show on the watch. ("a-" exists, so "a-/.." leads somewhere.)
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, (temp / "out").c_str(), IN_OPEN), 0);
+    char events[4096]; // one read takes every event queued
+    auto listed = [&] { return ::read(watch, events, sizeof events) > 0; };
+    EXPECT_EQ(controller.findEntry("x", root / "a-/../../out"), root / "a-/../../out/x");
+    ASSERT_TRUE(listed());
+    EXPECT_EQ(reopen(DocketKind::j, "12"), "Folder not found for J000012"); // padded, not refused
+    EXPECT_EQ(reopen(DocketKind::legacy, "12"), "Recent docket is invalid");
+    EXPECT_EQ(reopen(DocketKind::legacy, "1-23"), "Folder not found for 1-23");
+    EXPECT_EQ(reopen(DocketKind::legacy, "/../../outxx"), "Folder not found for /../../outxx");
+    EXPECT_EQ(reopen(DocketKind::legacy, "/../../out/xyz"), "Folder not found for /../../out/xyz");
+    EXPECT_FALSE(listed());
+    ::close(watch);
+
+    // Nothing was opened or recorded so far. 123 has both folders; each record opens and
+    // records its own kind alone, with the name on disk. A name that is not UTF-8 is opened by
+    // its exact bytes.
+    EXPECT_EQ(reopen(DocketKind::legacy, "123"), "opened");
+    EXPECT_EQ(reopen(DocketKind::j, "123"), "opened");
+    EXPECT_EQ(reopen(DocketKind::legacy, "12349"), "opened");
+    EXPECT_EQ(opener->opened, (std::vector<fs::path>{legacy, j, root / notUTF8}));
+    std::string recents;
+    for (const RecentDocket& docket : model->recentDockets())
+        recents += docket.id() + " " + docket.displayName() + "; ";
+    EXPECT_EQ(recents,
+              "12349-legacy 12349 Caf\uFFFD \uFFFD\uFFFD; 123-j J000123 New; 123-legacy 123 Old; ");
+    // Stored as valid JSON: a later run reads the same list back.
+    EXPECT_EQ(makeDocketModel(temp, std::nullopt)->recentDockets(), model->recentDockets());
+}
+
+TEST_F(FolderControllerTest, ReturnsTheFirstMatchInListingOrderAmongAHundredThousand) {
+    for (int n = 0; n < 100000; ++n)
+        temp.makeFile("dockets/a-999/9999" + std::to_string(n % 9) + " " + std::to_string(n));
+    EXPECT_EQ(resolve("99999"), "Folder not found for 99999");
+    for (int n = 0; n < 100; ++n)
+        (n % 2 ? temp.makeFile("dockets/a-999/99999 " + std::to_string(n))
+               : temp.makeFolder("dockets/a-999/99999 " + std::to_string(n)));
+    fs::directory_iterator entry(root / "a-999");
+    while (!entry->path().filename().native().starts_with("99999"))
+        ++entry;
+    EXPECT_EQ(resolve("99999"), "legacy 99999: a-999/" + entry->path().filename().native());
+}
+
+TEST_F(FolderControllerTest, UnreadableBucketCountsAsNotFound) {
+    // Permission bits deny root nothing, so the lookup runs in a child that is an ordinary
+    // user, for whom all the tree but the Legacy bucket is reachable.
+    fs::permissions(root / "a-1", fs::perms::none);
+    fs::permissions(temp.path(), fs::perms::others_all, fs::perm_options::add);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        if ((::geteuid() == 0 && (::setgroups(0, nullptr) || ::setresgid(nobody, nobody, nobody) ||
+                                  ::setresuid(nobody, nobody, nobody))) ||
+            ::access(j.c_str(), X_OK) != 0 || ::access(legacy.c_str(), F_OK) == 0)
+            ::_exit(10);
+        ::_exit(resolve("123") == "j 123: a-J0001/J000123 New" ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 10)
+        GTEST_SKIP() << "this user cannot be kept out of a folder here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(FolderControllerTest, FollowsTheRootFolderOnDisk) {
+    // A root deleted after it was chosen, then another folder put in its place: made while the
+    // old one existed, so it is another inode, as a replaced folder is. The root leads to it.
+    temp.makeFolder("incoming/a-1/123 Replacement");
+    fs::remove_all(root);
+    EXPECT_EQ(resolve("123"), "Folder not found for 123");
+    EXPECT_EQ(reopen(DocketKind::j, "123"), "Folder not found for J000123");
+    fs::rename(temp / "incoming", root);
+    EXPECT_EQ(resolve("123"), "legacy 123: a-1/123 Replacement");
+
+    // Without a root, digits come first.
+    model->setRootFolderBookmark(std::nullopt);
+    EXPECT_EQ(resolve("abc"), "Please enter digits");
+    EXPECT_EQ(resolve("123"), "Root folder not selected");
+    EXPECT_EQ(reopen(DocketKind::j, "123"), "Root folder not selected");
+}
