@@ -91,7 +91,9 @@ void ConflictSheet::present(const std::vector<ConflictChoice>& choices) {
     setGeometry(parentWidget()->rect());
     show();
     raise();
-    // As if reached by Tab, so that the focused choice shows its focus frame at once.
+    // As if reached by Tab, so that the focused choice shows its focus frame at once: styles
+    // draw it only once the window has seen keyboard navigation.
+    window()->setAttribute(Qt::WA_KeyboardFocusChange);
     if (first)
         first->setFocus(Qt::TabFocusReason);
 }
