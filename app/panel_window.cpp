@@ -26,7 +26,6 @@ PanelWindow::PanelWindow(ContentView* content)
     setWindowTitle(QStringLiteral("Dockets"));
     setAccessibleName(QStringLiteral("Dockets"));
     setFixedSize(width, height);
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
