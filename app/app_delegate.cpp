@@ -86,9 +86,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activati
 }
 
 void AppDelegate::showInTray() {
-    const QRect icon = m_statusItem->geometry();
-    m_popover->showRelativeTo(icon.isValid() && !icon.isEmpty() ? std::optional<QRect>(icon)
-                                                                : std::nullopt);
+    m_popover->showRelativeTo(m_statusItem->geometry());
 }
 
 void AppDelegate::activateAndRequestFocus(const QByteArray& activationToken) {

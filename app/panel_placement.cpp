@@ -20,10 +20,14 @@ int verticalNear(int top, int bottom, int panelHeight, const QRect& available) {
 
 } // namespace
 
+bool isUsableAnchor(const std::optional<QRect>& anchor) {
+    return anchor && anchor->isValid() && !anchor->isEmpty();
+}
+
 QPoint panelPosition(QSize panel, const QRect& available, const std::optional<QRect>& anchor,
                      const std::optional<QPoint>& cursor) {
     QPoint position;
-    if (anchor && anchor->isValid() && !anchor->isEmpty()) {
+    if (isUsableAnchor(anchor)) {
         position = {anchor->left() + (anchor->width() - panel.width()) / 2,
                     verticalNear(anchor->top(), anchor->bottom(), panel.height(), available)};
     } else if (cursor) {

@@ -53,24 +53,26 @@ void PanelWindow::showRelativeTo(const std::optional<QRect>& anchor) {
         cursor = QCursor::pos();
 
     QScreen* screen = nullptr;
-    if (anchor && anchor->isValid() && !anchor->isEmpty())
+    if (isUsableAnchor(anchor))
         screen = QGuiApplication::screenAt(anchor->center());
     else if (cursor)
         screen = QGuiApplication::screenAt(*cursor);
     if (!screen) {
         // Neither places the panel on a screen; centre it rather than guess.
         screen = QGuiApplication::primaryScreen();
-        if (!(anchor && anchor->isValid() && !anchor->isEmpty()))
+        if (!isUsableAnchor(anchor))
             cursor.reset();
     }
-    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, width, height);
-    placeAndShow(panelPosition(size(), available, anchor, cursor));
+    placeAndShow(panelPosition(size(), availableArea(screen), anchor, cursor));
 }
 
 void PanelWindow::showCentred() {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, width, height);
-    placeAndShow(panelPosition(size(), available, std::nullopt, std::nullopt));
+    placeAndShow(panelPosition(size(), availableArea(QGuiApplication::primaryScreen()),
+                               std::nullopt, std::nullopt));
+}
+
+QRect PanelWindow::availableArea(const QScreen* screen) {
+    return screen ? screen->availableGeometry() : QRect(0, 0, width, height);
 }
 
 void PanelWindow::placeAndShow(const QPoint& position) {

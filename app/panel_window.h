@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class ContentView;
+class QScreen;
 
 // The popover: a frameless tool window of 420 × 420 around the content view. It closes
 // itself when the application loses activation, except while one of its own dialogs is up.
@@ -20,7 +21,8 @@ public:
     ContentView* contentView() const { return m_content; }
     bool isShown() const { return isVisible(); }
 
-    // Shows the panel by the anchor (the tray icon's rectangle), or by the cursor, or centred.
+    // Shows the panel by the anchor (the tray icon's rectangle) when it is usable, or by the
+    // cursor, or centred.
     void showRelativeTo(const std::optional<QRect>& anchor);
     // Shows the panel centred on the primary screen.
     void showCentred();
@@ -43,6 +45,7 @@ protected:
 
 private:
     void placeAndShow(const QPoint& position);
+    static QRect availableArea(const QScreen* screen);
     void applicationStateChanged(Qt::ApplicationState state);
 
     ContentView* m_content;
