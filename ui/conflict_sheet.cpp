@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/button_text.h"
+
 namespace {
 
 QString objectNameFor(ConflictChoice::Role role) {
@@ -76,8 +78,8 @@ void ConflictSheet::present(const std::vector<ConflictChoice>& choices) {
         auto* button = new QPushButton(m_card);
         button->setObjectName(objectNameFor(choice.role));
         // Folder names can be long: elide what does not fit, keep all of it for screen readers.
-        QString shown = button->fontMetrics().elidedText(label, Qt::ElideMiddle, textWidth);
-        button->setText(shown.replace(QLatin1Char('&'), QStringLiteral("&&")));
+        button->setText(
+            literalButtonText(button->fontMetrics().elidedText(label, Qt::ElideMiddle, textWidth)));
         button->setAccessibleName(label);
         button->setToolTip(label);
         button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);

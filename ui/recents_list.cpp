@@ -6,16 +6,13 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "ui/button_text.h"
+
 namespace {
 
 constexpr int rowSpacing = 8;
 constexpr int verticalPadding = 4;
 constexpr int rowsPerBatch = 40;
-
-// Buttons read '&' as a mnemonic marker; names are shown exactly as they are.
-QString literalButtonText(const std::string& text) {
-    return QString::fromStdString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
 
 } // namespace
 
@@ -100,7 +97,7 @@ void RecentsList::buildRows() {
             button = makeRow();
         }
         const QString name = QString::fromStdString(docket.displayName());
-        button->setText(literalButtonText(docket.displayName()));
+        button->setText(literalButtonText(name));
         button->setAccessibleName(name);
         button->setToolTip(name);
         rows.push_back({key, button});
