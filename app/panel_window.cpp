@@ -25,7 +25,7 @@ PanelWindow::PanelWindow(ContentView* content)
     setObjectName(QStringLiteral("panel"));
     setWindowTitle(QStringLiteral("Dockets"));
     setAccessibleName(QStringLiteral("Dockets"));
-    setFixedSize(width, height);
+    setFixedSize(panelSize);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
@@ -72,7 +72,7 @@ void PanelWindow::showCentred() {
 }
 
 QRect PanelWindow::availableArea(const QScreen* screen) {
-    return screen ? screen->availableGeometry() : QRect(0, 0, width, height);
+    return screen ? screen->availableGeometry() : QRect(QPoint(0, 0), panelSize);
 }
 
 void PanelWindow::placeAndShow(const QPoint& position) {

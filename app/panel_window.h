@@ -3,6 +3,7 @@
 #include <optional>
 
 #include <QElapsedTimer>
+#include <QSize>
 #include <QWidget>
 
 class ContentView;
@@ -13,8 +14,7 @@ class QScreen;
 class PanelWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int width = 420;
-    static constexpr int height = 420;
+    static constexpr QSize panelSize{420, 420};
 
     explicit PanelWindow(ContentView* content);
 

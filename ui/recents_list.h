@@ -16,7 +16,7 @@ class QVBoxLayout;
 class RecentsList : public QScrollArea {
     Q_OBJECT
 public:
-    static constexpr int maximumHeight = 260;
+    static constexpr int maximumListHeight = 260;
 
     explicit RecentsList(QWidget* parent = nullptr);
 

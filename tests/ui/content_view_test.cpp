@@ -154,7 +154,7 @@ TEST_F(ContentViewTest, LongListBuildsRowsAsTheyAreScrolledTo) {
     const int first = list->builtRowCount();
     EXPECT_TRUE(first > 0 && first < 200) << first;
     EXPECT_EQ(rows().size(), first);
-    EXPECT_LE(list->height(), RecentsList::maximumHeight);
+    EXPECT_LE(list->height(), RecentsList::maximumListHeight);
     list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
     EXPECT_TRUE(QTest::qWaitFor([&] { return list->builtRowCount() > first; }));
     EXPECT_LT(list->builtRowCount(), 10000);
