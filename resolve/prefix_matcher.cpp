@@ -1,5 +1,7 @@
 #include "resolve/prefix_matcher.h"
 
+#include <algorithm>
+
 #include "model/unicode_text.h"
 
 namespace {

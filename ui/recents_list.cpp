@@ -1,5 +1,6 @@
 #include "ui/recents_list.h"
 
+#include <algorithm>
 #include <map>
 
 #include <QPushButton>
@@ -26,7 +27,7 @@ RecentsList::RecentsList(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    setMaximumHeight(maximumHeight);
+    setMaximumHeight(maximumListHeight);
 
     m_layout->setContentsMargins(0, verticalPadding, 0, verticalPadding);
     m_layout->setSpacing(rowSpacing);
@@ -128,10 +129,10 @@ void RecentsList::buildMoreIfNearEnd(int scrollValue) {
 
 QSize RecentsList::sizeHint() const {
     const int contentHeight = m_content->sizeHint().height();
-    return {QScrollArea::sizeHint().width(), std::min(contentHeight, maximumHeight)};
+    return {QScrollArea::sizeHint().width(), std::min(contentHeight, maximumListHeight)};
 }
 
 QSize RecentsList::minimumSizeHint() const {
     const int oneRow = m_rows.empty() ? 0 : m_rows.front().button->sizeHint().height();
-    return {0, std::min(oneRow + 2 * verticalPadding, maximumHeight)};
+    return {0, std::min(oneRow + 2 * verticalPadding, maximumListHeight)};
 }
