@@ -24,8 +24,6 @@ public:
     // ($XDG_CONFIG_HOME, normally ~/.config).
     static std::filesystem::path standardLocation();
 
-    const std::filesystem::path& file() const { return m_file; }
-
     // None when the key is absent or holds something other than a byte blob.
     std::optional<Blob> dataForKey(const std::string& key) const;
     bool contains(const std::string& key) const;

@@ -49,8 +49,6 @@ public:
     // A row of the recents list.
     void reopenRecent(const RecentDocket& docket);
 
-    const std::shared_ptr<FolderController>& controller() const { return m_controller; }
-
     std::optional<std::string> errorMessage;
     bool showConflict = false;
     std::optional<ConflictURLs> conflictURLs;

@@ -31,7 +31,6 @@ public:
     ~ContentView() override;
 
     const std::shared_ptr<FolderModel>& model() const { return m_model; }
-    const std::shared_ptr<FolderController>& controller() const { return m_controller; }
     const OpenFlow& flow() const { return m_flow; }
 
     bool isSelectingRoot() const { return m_isSelectingRoot; }
