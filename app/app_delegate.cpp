@@ -1,11 +1,10 @@
 #include "app/app_delegate.h"
 
-#include <cstdio>
-
 #include <QIcon>
 #include <QSystemTrayIcon>
 
 #include "app/panel_window.h"
+#include "platform/log.h"
 #include "platform/notification_center.h"
 #include "ui/content_view.h"
 
@@ -43,9 +42,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         m_statusItem->show();
         return;
     }
-    std::fputs("Zorvant: no system tray was found; launch Zorvant again to show the panel.\n",
-               stdout);
-    std::fflush(stdout);
+    diagnostic("Zorvant: no system tray was found; launch Zorvant again to show the panel.");
     m_trayWatch.setInterval(trayWatchIntervalMs);
     connect(&m_trayWatch, &QTimer::timeout, this, [this] {
         if (!hasButton())

@@ -1,13 +1,14 @@
 #include "app/single_instance.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+
+#include "platform/log.h"
 
 namespace {
 
@@ -43,9 +44,8 @@ SingleInstance::Role SingleInstance::claim() {
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_socketPath)) {
-        std::fprintf(stdout, "Zorvant: cannot listen for reopen requests: %s\n",
-                     qPrintable(m_server->errorString()));
-        std::fflush(stdout);
+        diagnostic("Zorvant: cannot listen for reopen requests: " +
+                   m_server->errorString().toStdString());
     }
     connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     return Role::primary;

@@ -1,7 +1,6 @@
 #include "app/zorvant_app.h"
 
 #include <csignal>
-#include <cstdio>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
 #include "platform/freedesktop_opener.h"
+#include "platform/log.h"
 #include "platform/user_defaults.h"
 
 namespace {
@@ -54,7 +54,7 @@ int ZorvantApp::main(int argc, char** argv) {
     if (instance.claim() == SingleInstance::Role::secondary) {
         if (instance.sendReopen(qgetenv("XDG_ACTIVATION_TOKEN")))
             return 0;
-        std::fputs("Zorvant is already running but does not answer.\n", stderr);
+        diagnostic("Zorvant is already running but does not answer.");
         return 1;
     }
 

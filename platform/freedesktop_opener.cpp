@@ -1,6 +1,8 @@
 #include "platform/freedesktop_opener.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -63,7 +65,7 @@ bool FreedesktopOpener::showInFileManager(const std::filesystem::path& folder) {
 void FreedesktopOpener::spawnXdgOpen(const std::filesystem::path& location) {
     const std::string program = findInPath("xdg-open");
     if (program.empty()) {
-        logLine("Cannot open location, xdg-open was not found:", fileURL(location));
+        diagnostic("Zorvant: cannot open " + fileURL(location) + ": xdg-open was not found");
         return;
     }
     std::string argument = location.native();
@@ -72,8 +74,10 @@ void FreedesktopOpener::spawnXdgOpen(const std::filesystem::path& location) {
     // Fork twice: the middle child exits at once and is reaped here, so the opener is
     // adopted by init and this long-running process never collects zombies.
     const pid_t middle = ::fork();
-    if (middle < 0)
+    if (middle < 0) {
+        diagnostic("Zorvant: cannot open " + fileURL(location) + ": " + std::strerror(errno));
         return;
+    }
     if (middle == 0) {
         const pid_t opener = ::fork();
         if (opener == 0) {

@@ -11,6 +11,13 @@ void logLine(std::string_view text, std::string_view detail) {
     std::fflush(stdout);
 }
 
+void diagnostic(std::string_view line) {
+    std::string text(line);
+    text.push_back('\n');
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
 namespace {
 
 // RFC 3986 path characters that stand for themselves; every other byte is escaped.

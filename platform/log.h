@@ -7,6 +7,10 @@
 // Writes one log line to standard output, "<text> <detail>\n", and flushes it at once.
 void logLine(std::string_view text, std::string_view detail);
 
+// One line of Zorvant's own diagnostics (what the user or a developer may want to know about
+// the program itself, as opposed to the log lines above) on standard error, flushed at once.
+void diagnostic(std::string_view line);
+
 // A location in URL form: "file://", the path percent-encoded byte by byte, and a trailing
 // slash when the location names a folder at the time of the call.
 std::string fileURL(const std::filesystem::path& location);

@@ -70,9 +70,9 @@ TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
 
 TEST_F(AppDelegateTest, WithoutATrayOnlyReopenShowsThePanelCentred) {
     trayAvailable = false;
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     launch();
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(printed.find("no system tray") != printed.npos &&
                 printed.find('\n') == printed.size() - 1)
         << printed;
