@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "model/root_folder_selection.h"
+#include "platform/log.h"
 #include "platform/notification_center.h"
 #include "ui/conflict_sheet.h"
 #include "ui/elided_label.h"
@@ -43,6 +44,22 @@ QFont headlineFont(const QFont& base) {
 QColor errorColour(const QPalette& palette) {
     const bool dark = palette.color(QPalette::Window).lightness() < 128;
     return dark ? QColor(0xff, 0x6b, 0x61) : QColor(0xc4, 0x1e, 0x14);
+}
+
+// What the chooser handed back. Its names pass through QString, so a name that is not valid in
+// the locale's encoding can come back as a location that does not exist; and the GTK chooser
+// completes a typed name to whatever it finds. Either way it is no folder to bookmark.
+FolderPickerOutcome chosenFolder(const QStringList& files) {
+    std::vector<std::filesystem::path> chosen;
+    if (files.isEmpty())
+        return chosen;
+    const std::filesystem::path location = QFile::encodeName(files.front()).toStdString();
+    std::error_code error;
+    if (!std::filesystem::is_directory(location, error))
+        return FolderPickerError{"the chosen location " + fileURL(location, false) +
+                                 " is not a folder"};
+    chosen.push_back(location);
+    return chosen;
 }
 
 } // namespace
@@ -269,16 +286,13 @@ void ContentView::selectRootFolder() {
     m_chooser->setDirectory(root ? displayPath(root->parent_path())
                                  : QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
     connect(m_chooser, &QFileDialog::finished, this, [this](int result) {
-        std::vector<std::filesystem::path> chosen;
-        if (result == QDialog::Accepted) {
-            const QStringList files = m_chooser->selectedFiles();
-            if (!files.isEmpty())
-                chosen.emplace_back(QFile::encodeName(files.front()).toStdString());
-        }
+        const FolderPickerOutcome outcome = result == QDialog::Accepted
+                                                ? chosenFolder(m_chooser->selectedFiles())
+                                                : FolderPickerOutcome{};
         m_chooser->deleteLater();
         m_chooser = nullptr;
         m_isSelectingRoot = false;
-        handleRootFolderSelection(chosen, *m_model);
+        handleRootFolderSelection(outcome, *m_model);
         Q_EMIT folderChooserClosed();
     });
     Q_EMIT folderChooserShown();
