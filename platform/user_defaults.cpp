@@ -50,30 +50,21 @@ void UserDefaults::removeObjectForKey(const std::string& key) {
     write(key, std::nullopt);
 }
 
-void UserDefaults::apply(const std::string& key, const Change& change) {
+void UserDefaults::write(const std::string& key, const Change& change) {
+    if (m_settings->status() != QSettings::NoError) {
+        // QSettings keeps reporting its first error for good, so carry on with a fresh
+        // instance. Nothing the file is missing is lost with the old one: instances on one
+        // file share their unwritten changes, and the old one writes them as it goes. The new
+        // instance is made only now: made right after the failure, it would fail its own first
+        // sync and keep that error even once the file can be written again.
+        m_settings = std::make_unique<QSettings>(qtPath(m_file), QSettings::IniFormat);
+    }
     if (change)
         m_settings->setValue(qtKey(key), QByteArray(reinterpret_cast<const char*>(change->data()),
                                                     static_cast<qsizetype>(change->size())));
     else
         m_settings->remove(qtKey(key));
-}
-
-void UserDefaults::write(const std::string& key, Change change) {
-    if (m_settings->status() != QSettings::NoError) {
-        // QSettings keeps reporting its first error for good, so carry on with a fresh
-        // instance that still holds, in memory, everything the file is missing. It is made
-        // only now: made right after the failure, it would fail its own first sync and keep
-        // that error even once the file can be written again.
-        m_settings = std::make_unique<QSettings>(qtPath(m_file), QSettings::IniFormat);
-        for (const auto& [unwrittenKey, unwrittenChange] : m_unwritten)
-            apply(unwrittenKey, unwrittenChange);
-    }
-    apply(key, change);
-    m_unwritten[key] = std::move(change);
     m_settings->sync();
-    if (m_settings->status() == QSettings::NoError) {
-        m_unwritten.clear();
-        return;
-    }
-    logLine("⚠️ Failed to write user defaults:", fileURL(m_file, false));
+    if (m_settings->status() != QSettings::NoError)
+        logLine("⚠️ Failed to write user defaults:", fileURL(m_file, false));
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,11 +34,8 @@ private:
     // A blob to store, or none to remove the key.
     using Change = std::optional<Blob>;
 
-    void write(const std::string& key, Change change);
-    void apply(const std::string& key, const Change& change);
+    void write(const std::string& key, const Change& change);
 
     std::filesystem::path m_file;
     std::unique_ptr<QSettings> m_settings;
-    // Changes the file does not hold yet because writing it failed; the next write tries again.
-    std::map<std::string, Change> m_unwritten;
 };
