@@ -2,64 +2,115 @@
 
 #include "model/model_fixture.h"
 
+namespace {
+
+// A model whose start-up finds a stored bookmark of a "dockets" folder.
+class StoredRootTest : public ModelTest {
+protected:
+    void SetUp() override { defaults->setObject(bookmark, "rootFolderBookmark"); }
+
+    const std::filesystem::path root = dir.makeFolder("dockets");
+    const Blob bookmark = bookmarkOf(root);
+};
+
+// The folder the bookmark was made of is moved away (kept, so that its inode is not reused)
+// and a new folder stands at its path: the bookmark resolves, stale.
+class StaleRootTest : public StoredRootTest {
+protected:
+    void SetUp() override {
+        StoredRootTest::SetUp();
+        std::filesystem::rename(root, dir / "before");
+        std::filesystem::create_directory(root);
+    }
+};
+
+} // namespace
+
 using FolderModelTest = ModelTest;
 
-TEST_F(FolderModelTest, TheRootFollowsTheStateTableAtStartUpAndOnAssignment) {
-    // A first launch finds nothing and writes nothing.
+TEST_F(FolderModelTest, AFirstLaunchFindsNoRootAndWritesNothing) {
     EXPECT_EQ(output([&] { expectRoot(*makeModel(), std::nullopt); }), "");
+    EXPECT_FALSE(defaults->contains("rootFolderBookmark"));
     EXPECT_FALSE(defaults->contains("recentDockets"));
+}
 
-    const auto root = dir.makeFolder("dockets");
-    const Blob bookmark = bookmarkOf(root);
-    defaults->setObject(bookmark, "rootFolderBookmark");
+TEST_F(StoredRootTest, TheRecentsAreLoadedAndWrittenBackBeforeTheRootIsRestored) {
     defaults->setObject(blobOf(R"([ {"lastOpened": 5, "note": "by hand", "displayName": "J1",
                                      "docketKey": "1", "kind": "j"} ])"),
                         "recentDockets");
     auto with = services;
-    Blob recentsWhenResolving;
+    std::optional<Blob> recentsWhenResolving;
     with.resolveBookmark = [&](const Blob& blob) {
-        recentsWhenResolving = stored("recentDockets").value();
+        recentsWhenResolving = stored("recentDockets");
         return resolveBookmark(blob);
     };
     std::shared_ptr<FolderModel> model;
     EXPECT_EQ(output([&] { model = makeModel(with); }), "");
     expectRoot(*model, root);
-    // The recents were loaded and written back re-encoded before the root was restored.
+    // Re-encoded: an integral time, its own member order, unknown members dropped.
     EXPECT_EQ(recentsWhenResolving,
               blobOf(R"([{"kind":"j","docketKey":"1","displayName":"J1","lastOpened":5.0}])"));
+}
 
-    // None gives the access back, once, and removes the key.
+TEST_F(StoredRootTest, AFreshBookmarkIsWrittenBackUnchangedNotRemade) {
+    auto with = services;
+    int made = 0;
+    with.makeBookmark = [&](const std::filesystem::path&) -> Expected<Blob> {
+        ++made;
+        return blobOf("remade");
+    };
+    const auto model = makeModel(with);
+    expectRoot(*model, root);
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(stored("rootFolderBookmark"), bookmark);
+    EXPECT_EQ(model->rootFolderBookmark(), bookmark);
+}
+
+TEST_F(StoredRootTest, AssigningNoneGivesTheAccessBackOnceAndRemovesTheKey) {
+    const auto model = makeModel();
     model->setRootFolderBookmark(std::nullopt);
     model->setRootFolderBookmark(std::nullopt);
     expectRoot(*model, std::nullopt);
     EXPECT_EQ(scope->stopCount(root), 1);
     EXPECT_FALSE(defaults->contains("rootFolderBookmark"));
-    // A bookmark that fails stays stored, to be tried again at the next launch.
+}
+
+// Stored first, so that it is tried again at the next launch.
+TEST_F(StoredRootTest, ABookmarkThatDoesNotResolveIsLoggedAndStaysStored) {
+    const auto model = makeModel();
     EXPECT_EQ(output([&] { model->setRootFolderBookmark(Blob{}); }),
               "⚠️ Error resolving bookmark after setting: the bookmark data is empty\n");
     expectRoot(*model, std::nullopt);
+    EXPECT_EQ(scope->stopCount(root), 1);
     EXPECT_EQ(stored("rootFolderBookmark"), Blob{});
+}
+
+TEST_F(StoredRootTest, RefusedAccessIsLoggedAndTheBookmarkStaysStored) {
     scope->setPolicy([](const std::filesystem::path&) { return false; });
-    EXPECT_EQ(output([&] { model->setRootFolderBookmark(bookmark); }),
+    std::shared_ptr<FolderModel> model;
+    EXPECT_EQ(output([&] { model = makeModel(); }),
               "⚠️ Failed to access security-scoped URL after setting bookmark: file://" +
                   root.string() + "/\n");
     expectRoot(*model, std::nullopt);
     EXPECT_EQ(stored("rootFolderBookmark"), bookmark);
+}
 
-    // A stale bookmark is renewed in the store only; a renewal that fails is logged. The old
-    // folder is kept, so that the new one cannot reuse its inode.
-    std::filesystem::rename(root, dir / "before");
-    std::filesystem::create_directory(root);
+TEST_F(StaleRootTest, AStaleBookmarkIsRenewedInTheStoreOnly) {
+    std::shared_ptr<FolderModel> model;
+    EXPECT_EQ(output([&] { model = makeModel(); }), "");
+    expectRoot(*model, root);
+    EXPECT_EQ(model->rootFolderBookmark(), bookmark);
+    EXPECT_FALSE(resolveBookmark(stored("rootFolderBookmark").value())->isStale);
+}
+
+TEST_F(StaleRootTest, AFailedRenewalIsLoggedAndKeepsTheOldBlob) {
     auto failing = services;
     failing.makeBookmark = [](auto&) -> Expected<Blob> { return Failure{"the disk is full"}; };
-    for (const bool renews : {false, true}) {
-        *scope = SecurityScope();
-        EXPECT_EQ(output([&] { model = makeModel(renews ? services : failing); }),
-                  renews ? "" : "⚠️ Failed to refresh stale bookmark: the disk is full\n");
-        expectRoot(*model, root);
-        EXPECT_EQ(model->rootFolderBookmark(), bookmark);
-        EXPECT_EQ(resolveBookmark(stored("rootFolderBookmark").value())->isStale, !renews);
-    }
+    std::shared_ptr<FolderModel> model;
+    EXPECT_EQ(output([&] { model = makeModel(failing); }),
+              "⚠️ Failed to refresh stale bookmark: the disk is full\n");
+    expectRoot(*model, root);
+    EXPECT_EQ(stored("rootFolderBookmark"), bookmark);
 }
 
 TEST_F(FolderModelTest, ObserversHearEveryAssignmentBeforeTheValueIsStored) {
@@ -85,8 +136,7 @@ TEST_F(FolderModelTest, ObserversHearEveryAssignmentBeforeTheValueIsStored) {
                          "bookmark '12' bookmark url accessing 1", "url '12' url 1"}));
 }
 
-TEST_F(FolderModelTest, RecentsFollowTheStoreRules) {
-    // A blob that does not decode is logged and stays stored until the next save.
+TEST_F(FolderModelTest, AStoredListThatDoesNotDecodeIsLoggedAndKeptUntilTheNextSave) {
     defaults->setObject(blobOf("[1]"), "recentDockets");
     std::shared_ptr<FolderModel> model;
     EXPECT_EQ(
@@ -97,35 +147,60 @@ TEST_F(FolderModelTest, RecentsFollowTheStoreRules) {
     model->addRecent("7", DocketKind::legacy, "7 Seven");
     EXPECT_EQ(stored("recentDockets"),
               encoded({RecentDocket(DocketKind::legacy, "7", "7 Seven", now)}));
-    model->clearRecents();
-    EXPECT_EQ(stored("recentDockets"), blobOf("[]"));
+}
 
-    // A stored list is taken whole: ten thousand entries, docket 0 twice as legacy, once as J.
+TEST_F(FolderModelTest, ClearingStoresAnEmptyArray) {
+    const auto model = makeModel();
+    model->addRecent("7", DocketKind::legacy, "7 Seven");
+    model->clearRecents();
+    EXPECT_TRUE(model->recentDockets().empty());
+    EXPECT_EQ(stored("recentDockets"), blobOf("[]"));
+}
+
+// Ten thousand entries, docket 0 twice as Legacy and once as J: neither cut nor cleaned.
+TEST_F(FolderModelTest, AStoredListIsTakenWholeAndAddingDropsOnlyTheSameKeyAndKind) {
     std::vector<RecentDocket> many{RecentDocket(DocketKind::legacy, "0", "zero", 1),
                                    RecentDocket(DocketKind::j, "0", "J000000", 2)};
     for (int i = 1; i < 9998; ++i)
         many.emplace_back(DocketKind::legacy, std::to_string(i), "name", i);
     many.emplace_back(DocketKind::legacy, "0", "zero again", 3);
     defaults->setObject(encoded(many), "recentDockets");
-    model = makeModel();
+    const auto model = makeModel();
     EXPECT_EQ(model->recentDockets(), many);
-    // Adding drops only the same key and kind, then keeps ten.
+
     model->addRecent("0", DocketKind::legacy, "again");
     std::vector<RecentDocket> kept{RecentDocket(DocketKind::legacy, "0", "again", now)};
     kept.insert(kept.end(), many.begin() + 1, many.begin() + 10);
     EXPECT_EQ(model->recentDockets(), kept);
     EXPECT_EQ(stored("recentDockets"), encoded(kept));
+}
 
-    // A time that JSON cannot hold is logged, and the stored list stays as it was.
+// A key typed with a precomposed letter and stored with a decomposed one is the same docket.
+TEST_F(FolderModelTest, AddingDropsAnEntryWhoseKeyIsCanonicallyEquivalent) {
+    const auto model = makeModel();
+    model->addRecent("1", DocketKind::j, "older");
+    model->addRecent("A\u030a", DocketKind::legacy, "decomposed");
+    model->addRecent("\u00c5", DocketKind::legacy, "precomposed");
+    ASSERT_EQ(model->recentDockets().size(), 2u);
+    EXPECT_EQ(model->recentDockets().front().displayName(), "precomposed");
+    EXPECT_EQ(model->recentDockets().back().displayName(), "older");
+}
+
+TEST_F(FolderModelTest, ATimeJSONCannotHoldIsLoggedAndTheStoredListStays) {
+    const auto model = makeModel();
+    model->addRecent("7", DocketKind::legacy, "7 Seven");
+    const Blob before = stored("recentDockets").value();
+
     auto with = services;
     with.clock = [] { return std::numeric_limits<double>::infinity(); };
+    std::shared_ptr<FolderModel> infinite;
     EXPECT_EQ(output([&] {
-                  model = makeModel(with);
-                  model->addRecent("2", DocketKind::j, "J000002");
+                  infinite = makeModel(with);
+                  infinite->addRecent("2", DocketKind::j, "J000002");
               }),
               "⚠️ Failed to encode recent dockets: element 0: member \"lastOpened\" is not a "
               "finite number\n");
-    EXPECT_EQ(model->recentDockets().front(),
+    EXPECT_EQ(infinite->recentDockets().front(),
               RecentDocket(DocketKind::j, "2", "J000002", with.clock()));
-    EXPECT_EQ(stored("recentDockets"), encoded(kept));
+    EXPECT_EQ(stored("recentDockets"), before);
 }

@@ -40,6 +40,9 @@ TEST(RecentDocket, DecodingFailsNamingTheElementAndTheMember) {
         {R"([{"kind":"j","docketKey":"1","displayName":"a","lastOpened":"1"}])",
          R"(element 0: member "lastOpened" must be a number, found string)"},
         {"[" + good + "," + good + ",[]]", "element 2 must be an object, found array"},
+        // A record without its time fails, and the list with it: it is not read as time 0.
+        {"[" + good + R"(,{"kind":"j","docketKey":"2","displayName":"b"}])",
+         R"(element 1: member "lastOpened" is missing)"},
         {good, "the data must be a JSON array, found object"},
         {"not json", "parse error at line 1, column 2: syntax error while parsing value - "
                      "invalid literal; last read: 'no'"},
