@@ -107,8 +107,8 @@ TEST_F(FolderControllerTest, FindsByCharactersAndReopensOnlyTheRecordsKind) {
     EXPECT_EQ(makeDocketModel(temp, std::nullopt)->recentDockets(), model->recentDockets());
 }
 
-TEST_F(FolderControllerTest, ReturnsTheFirstMatchInListingOrderAmongAHundredThousand) {
-    for (int n = 0; n < 100000; ++n)
+TEST_F(FolderControllerTest, ReturnsTheFirstMatchInListingOrderAmongThousands) {
+    for (int n = 0; n < 3000; ++n)
         temp.makeFile("dockets/a-999/9999" + std::to_string(n % 9) + " " + std::to_string(n));
     EXPECT_EQ(resolve("99999"), "Folder not found for 99999");
     for (int n = 0; n < 100; ++n)
