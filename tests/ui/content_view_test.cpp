@@ -191,3 +191,20 @@ TEST_F(ContentViewTest, FolderChooserSetsTheRootWhosePathShowsWithItsMiddleElide
     model().setRootFolderBookmark(std::nullopt);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !label->isVisible(); }));
 }
+
+// The platform's chooser can hand back a name that is no folder (the GTK chooser completes
+// typed names): that is the chooser failing, and the root stays as it was.
+TEST_F(ContentViewTest, AChosenLocationThatIsNoFolderIsAChooserFailure) {
+    const fs::path file = temp.makeFile("dockets.txt");
+    click(find("selectRootButton"));
+    QFileDialog* chooser = view->folderChooser();
+    ASSERT_NE(chooser, nullptr);
+    chooser->selectFile(QString::fromStdString(file.string()));
+    testing::internal::CaptureStdout();
+    static_cast<QDialog*>(chooser)->done(QDialog::Accepted);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Folder selection failed: the chosen location file://" + file.string() +
+                  " is not a folder\n");
+    EXPECT_EQ(model().rootFolderURL(), root);
+    EXPECT_FALSE(view->folderChooser() || view->isSelectingRoot());
+}
