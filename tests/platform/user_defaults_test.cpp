@@ -27,9 +27,10 @@ bool sameBytes(const std::filesystem::path& a, const std::filesystem::path& b) {
 // QSettings shares a parsed file between the instances of one process, so a second instance
 // on the same path may answer from memory. What a test reads back goes through a copy, on a
 // path no instance has seen: what it reads came from the disk.
-std::optional<Blob> readBack(const std::filesystem::path& file, const std::string& key) {
+std::optional<Blob> readBack(const TempDir& dir, const std::filesystem::path& file,
+                             const std::string& key) {
     static int copies = 0;
-    const auto copy = file.parent_path().parent_path() / ("copy-" + std::to_string(++copies));
+    const auto copy = dir / ("copy-" + std::to_string(++copies) + ".ini");
     std::filesystem::copy_file(file, copy);
     return UserDefaults(copy).dataForKey(key);
 }
@@ -84,8 +85,8 @@ TEST(UserDefaults, EveryByteAndTheEmptyBlobReadBackFromTheFile) {
     UserDefaults defaults(dir / "defaults.ini");
     defaults.setObject(bytes, "bytes");
     defaults.setObject({}, "empty");
-    EXPECT_EQ(readBack(dir / "defaults.ini", "bytes"), bytes);
-    EXPECT_EQ(readBack(dir / "defaults.ini", "empty"), Blob{});
+    EXPECT_EQ(readBack(dir, dir / "defaults.ini", "bytes"), bytes);
+    EXPECT_EQ(readBack(dir, dir / "defaults.ini", "empty"), Blob{});
 }
 
 TEST_F(UserDefaultsWriteTest, AFailedWriteIsLoggedAndLeavesTheFileAsItWas) {
@@ -110,7 +111,7 @@ TEST_F(UserDefaultsWriteTest, TheNextWriteAfterAFailureStoresTheEarlierChangesTo
     defaults.setObject(Blob{'b', 'm'}, "rootFolderBookmark");
     // The failure is over: nothing more is logged.
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(readBack(file, "bytes"), (Blob{'n', 'e', 'w'}));
-    EXPECT_EQ(readBack(file, "removed"), std::nullopt);
-    EXPECT_EQ(readBack(file, "rootFolderBookmark"), (Blob{'b', 'm'}));
+    EXPECT_EQ(readBack(dir, file, "bytes"), (Blob{'n', 'e', 'w'}));
+    EXPECT_EQ(readBack(dir, file, "removed"), std::nullopt);
+    EXPECT_EQ(readBack(dir, file, "rootFolderBookmark"), (Blob{'b', 'm'}));
 }
