@@ -1,0 +1,329 @@
+#include "platform/status_notifier_item.h"
+
+#include <atomic>
+#include <utility>
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString menuPath = QStringLiteral("/MenuBar");
+// The watcher is another program on the same desktop; one that takes longer than this is hung.
+constexpr int callTimeoutMs = 2000;
+// A watcher may take its name a moment before its object is there to answer.
+constexpr int registrationRetries = 5;
+constexpr int retryDelayMs = 1000;
+
+QString qString(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+// An icon image as the interface carries it: (iiay).
+struct DBusImage {
+    int width = 0;
+    int height = 0;
+    QByteArray argb;
+};
+using DBusImageList = QList<DBusImage>;
+
+// A tooltip: icon name, icon images, title, description: (sa(iiay)ss).
+struct DBusToolTip {
+    QString iconName;
+    DBusImageList images;
+    QString title;
+    QString description;
+};
+
+Q_DECLARE_METATYPE(DBusImage)
+Q_DECLARE_METATYPE(DBusToolTip)
+
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusImage& image) {
+    argument.beginStructure();
+    argument << image.width << image.height << image.argb;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusImage& image) {
+    argument.beginStructure();
+    argument >> image.width >> image.height >> image.argb;
+    argument.endStructure();
+    return argument;
+}
+
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusToolTip& toolTip) {
+    argument.beginStructure();
+    argument << toolTip.iconName << toolTip.images << toolTip.title << toolTip.description;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusToolTip& toolTip) {
+    argument.beginStructure();
+    argument >> toolTip.iconName >> toolTip.images >> toolTip.title >> toolTip.description;
+    argument.endStructure();
+    return argument;
+}
+
+// The org.kde.StatusNotifierItem object. The method, property and signal names are the
+// interface's own. The item never changes its look, so the signals are only declared, for
+// hosts that subscribe to them.
+class StatusNotifierItemAdaptor : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
+    Q_PROPERTY(QString Category READ category)
+    Q_PROPERTY(QString Id READ id)
+    Q_PROPERTY(QString Title READ title)
+    Q_PROPERTY(QString Status READ status)
+    Q_PROPERTY(int WindowId READ windowId)
+    Q_PROPERTY(QString IconThemePath READ none)
+    Q_PROPERTY(QString IconName READ iconName)
+    Q_PROPERTY(DBusImageList IconPixmap READ iconPixmap)
+    Q_PROPERTY(QString OverlayIconName READ none)
+    Q_PROPERTY(DBusImageList OverlayIconPixmap READ noImages)
+    Q_PROPERTY(QString AttentionIconName READ none)
+    Q_PROPERTY(DBusImageList AttentionIconPixmap READ noImages)
+    Q_PROPERTY(QString AttentionMovieName READ none)
+    Q_PROPERTY(DBusToolTip ToolTip READ toolTip)
+    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
+    Q_PROPERTY(QDBusObjectPath Menu READ menu)
+
+public:
+    std::function<void(int, int, const std::string&)> activated;
+    std::function<void(int, int)> contextMenuRequested;
+
+    explicit StatusNotifierItemAdaptor(const StatusNotifierItem::Appearance& appearance)
+        : m_id(qString(appearance.id)), m_title(qString(appearance.title)),
+          m_iconName(qString(appearance.iconName)) {
+        qDBusRegisterMetaType<DBusImage>();
+        qDBusRegisterMetaType<DBusImageList>();
+        qDBusRegisterMetaType<DBusToolTip>();
+        for (const IconImage& image : appearance.iconImages) {
+            m_iconPixmap.append({image.width, image.height,
+                                 QByteArray(reinterpret_cast<const char*>(image.argb.data()),
+                                            static_cast<qsizetype>(image.argb.size()))});
+        }
+    }
+
+    QString category() const { return QStringLiteral("ApplicationStatus"); }
+    QString id() const { return m_id; }
+    QString title() const { return m_title; }
+    QString status() const { return QStringLiteral("Active"); }
+    int windowId() const { return 0; }
+    QString none() const { return {}; }
+    QString iconName() const { return m_iconName; }
+    DBusImageList iconPixmap() const { return m_iconPixmap; }
+    DBusImageList noImages() const { return {}; }
+    DBusToolTip toolTip() const { return {{}, {}, m_title, {}}; }
+    // A click activates; the menu has a click of its own (right, or single on GNOME).
+    bool itemIsMenu() const { return false; }
+    QDBusObjectPath menu() const { return QDBusObjectPath(menuPath); }
+
+public Q_SLOTS:
+    void Activate(int x, int y) {
+        if (activated)
+            activated(x, y, std::exchange(m_activationToken, {}).toStdString());
+    }
+
+    // A middle click: Zorvant has nothing for it.
+    void SecondaryActivate(int, int) {}
+
+    void ContextMenu(int x, int y) {
+        if (contextMenuRequested)
+            contextMenuRequested(x, y);
+    }
+
+    void Scroll(int, const QString&) {}
+
+    // GNOME's extension hands over a token for the Activate that follows, so that a Wayland
+    // compositor lets the panel take the keyboard.
+    void ProvideXdgActivationToken(const QString& token) { m_activationToken = token; }
+
+Q_SIGNALS:
+    void NewTitle();
+    void NewIcon();
+    void NewAttentionIcon();
+    void NewOverlayIcon();
+    void NewToolTip();
+    void NewStatus(const QString& status);
+
+private:
+    QString m_id;
+    QString m_title;
+    QString m_iconName;
+    DBusImageList m_iconPixmap;
+    QString m_activationToken;
+};
+
+// What the item hears from the watcher: the watcher coming and going, and hosts registering.
+class StatusNotifierWatcherLink : public QObject {
+    Q_OBJECT
+public:
+    std::function<void()> watcherCame;
+    std::function<void()> watcherWent;
+    std::function<void()> hostsChanged;
+
+    void watch(const QDBusConnection& connection) {
+        auto* serviceWatcher = new QDBusServiceWatcher(
+            watcherService, connection, QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(serviceWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& newOwner) {
+                    if (newOwner.isEmpty())
+                        watcherWent();
+                    else
+                        watcherCame();
+                });
+        QDBusConnection bus(connection);
+        for (const char* signal :
+             {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
+            bus.connect(watcherService, watcherPath, watcherInterface, QLatin1String(signal), this,
+                        SLOT(hostSignal()));
+        m_retry.setSingleShot(true);
+        m_retry.setInterval(retryDelayMs);
+    }
+
+    QTimer& retryTimer() { return m_retry; }
+
+private Q_SLOTS:
+    void hostSignal() { hostsChanged(); }
+
+private:
+    QTimer m_retry;
+};
+
+StatusNotifierItem::StatusNotifierItem(Appearance appearance, std::vector<MenuEntry> menu,
+                                       const std::string& busAddress)
+    : m_adaptor(std::make_unique<StatusNotifierItemAdaptor>(appearance)),
+      m_watcherLink(std::make_unique<StatusNotifierWatcherLink>()), m_menu(std::move(menu)) {
+    if (busAddress.empty()) {
+        m_connectionName = QDBusConnection::sessionBus().name().toStdString();
+    } else {
+        static std::atomic<int> count = 0;
+        m_connectionName = "zorvant-status-notifier-" + std::to_string(++count);
+        m_ownConnection = true;
+        QDBusConnection::connectToBus(qString(busAddress), qString(m_connectionName));
+    }
+    m_adaptor->activated = [this](int x, int y, const std::string& token) {
+        m_activated.emit(x, y, token);
+    };
+    m_adaptor->contextMenuRequested = [this](int x, int y) { m_contextMenuRequested.emit(x, y); };
+    m_watcherLink->watcherCame = [this] {
+        m_retriesLeft = registrationRetries;
+        registerWithWatcher();
+    };
+    m_watcherLink->watcherWent = [this] { lostWatcher(); };
+    m_watcherLink->hostsChanged = [this] {
+        if (m_registered)
+            setState(true, hostIsRegistered());
+    };
+    QObject::connect(&m_watcherLink->retryTimer(), &QTimer::timeout, m_watcherLink.get(),
+                     [this] { registerWithWatcher(); });
+}
+
+StatusNotifierItem::~StatusNotifierItem() {
+    QDBusConnection connection(qString(m_connectionName));
+    if (!m_serviceName.empty())
+        connection.unregisterService(qString(m_serviceName));
+    connection.unregisterObject(itemPath);
+    connection.unregisterObject(menuPath);
+    if (m_ownConnection)
+        QDBusConnection::disconnectFromBus(qString(m_connectionName));
+}
+
+void StatusNotifierItem::start() {
+    QDBusConnection connection(qString(m_connectionName));
+    if (!connection.isConnected())
+        return;
+    connection.registerObject(itemPath, m_adaptor.get(),
+                              QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                  QDBusConnection::ExportAllProperties);
+    m_menu.exportOn(m_connectionName, menuPath.toStdString());
+    // The name hosts know items by; the connection's own name if another took it.
+    const QString name =
+        QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
+    m_serviceName =
+        (connection.registerService(name) ? name : connection.baseService()).toStdString();
+    m_watcherLink->watch(connection);
+    if (connection.interface()->isServiceRegistered(watcherService))
+        m_watcherLink->watcherCame();
+}
+
+void StatusNotifierItem::registerWithWatcher() {
+    QDBusConnection connection(qString(m_connectionName));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(watcherService, watcherPath, watcherInterface,
+                                       QStringLiteral("RegisterStatusNotifierItem"));
+    call << qString(m_serviceName);
+    const QDBusMessage reply = connection.call(call, QDBus::Block, callTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        setState(true, hostIsRegistered());
+        return;
+    }
+    setState(false, false);
+    if (m_retriesLeft-- > 0)
+        m_watcherLink->retryTimer().start();
+}
+
+void StatusNotifierItem::lostWatcher() {
+    m_watcherLink->retryTimer().stop();
+    setState(false, false);
+}
+
+bool StatusNotifierItem::hostIsRegistered() const {
+    QDBusConnection connection(qString(m_connectionName));
+    if (!connection.isConnected())
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << watcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = connection.call(get, QDBus::Block, callTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().value<QDBusVariant>().variant().toBool();
+}
+
+bool StatusNotifierItem::isInTray() const {
+    return m_registered && m_hostRegistered;
+}
+
+void StatusNotifierItem::setState(bool registered, bool hostRegistered) {
+    const bool wasInTray = isInTray();
+    m_registered = registered;
+    m_hostRegistered = hostRegistered;
+    if (isInTray() != wasInTray)
+        m_trayChanged.emit();
+}
+
+Connection StatusNotifierItem::observeActivation(
+    std::function<void(int x, int y, const std::string& activationToken)> observer) {
+    return m_activated.connect(std::move(observer));
+}
+
+Connection
+StatusNotifierItem::observeContextMenuRequests(std::function<void(int x, int y)> observer) {
+    return m_contextMenuRequested.connect(std::move(observer));
+}
+
+Connection StatusNotifierItem::observeTrayChanges(std::function<void()> observer) {
+    return m_trayChanged.connect(std::move(observer));
+}
+
+#include "status_notifier_item.moc"

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dbus_menu.h"
+#include "platform/signal.h"
+
+// One size of an icon, for hosts that cannot find the icon by its theme name: width × height
+// pixels of four bytes each, alpha, red, green, blue.
+struct IconImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> argb;
+};
+
+class StatusNotifierItemAdaptor;
+class StatusNotifierWatcherLink;
+
+// The program's icon in a StatusNotifierItem tray (Plasma, XFCE's status tray, GNOME with the
+// AppIndicator extension), spoken over D-Bus by the program itself: Qt's own tray decides once
+// per process whether such a tray is there, never notices one that comes later and drops the
+// position a host passes with a click.
+//
+// The item lives at /StatusNotifierItem, its menu at /MenuBar. It registers with
+// org.kde.StatusNotifierWatcher when started if a watcher is there, and again each time a
+// watcher comes (a panel starting late or restarting).
+class StatusNotifierItem {
+public:
+    struct Appearance {
+        // Stable for the application: hosts keep per-item settings under it.
+        std::string id;
+        // The item's name, for its tooltip and for screen readers.
+        std::string title;
+        // A theme icon name the host looks up itself, so the icon follows the panel's theme.
+        std::string iconName;
+        // The same icon for hosts whose theme lacks the name.
+        std::vector<IconImage> iconImages;
+    };
+
+    // busAddress: the D-Bus address to appear on; empty for the session bus.
+    StatusNotifierItem(Appearance appearance, std::vector<MenuEntry> menu,
+                       const std::string& busAddress = {});
+    ~StatusNotifierItem();
+    StatusNotifierItem(const StatusNotifierItem&) = delete;
+    StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
+
+    // Puts the item and its menu on the bus and registers it with the watcher if there is one.
+    void start();
+
+    // Whether a tray shows the item: the watcher took its registration and has a host.
+    bool isInTray() const;
+
+    // Whether any StatusNotifierItem host is on the bus right now, asked of the watcher.
+    bool hostIsRegistered() const;
+
+    // The host's Activate(x, y), the primary click. The activation token is the one the host
+    // provided just before (GNOME does), or empty.
+    [[nodiscard]] Connection observeActivation(
+        std::function<void(int x, int y, const std::string& activationToken)> observer);
+    // The host's ContextMenu(x, y): it wants the program to show its own menu there.
+    [[nodiscard]] Connection observeContextMenuRequests(std::function<void(int x, int y)> observer);
+    // isInTray() changed.
+    [[nodiscard]] Connection observeTrayChanges(std::function<void()> observer);
+
+private:
+    void registerWithWatcher();
+    void lostWatcher();
+    void setState(bool registered, bool hostRegistered);
+
+    std::string m_connectionName;
+    bool m_ownConnection = false;
+    std::string m_serviceName;
+    std::unique_ptr<StatusNotifierItemAdaptor> m_adaptor;
+    std::unique_ptr<StatusNotifierWatcherLink> m_watcherLink;
+    DBusMenu m_menu;
+    bool m_registered = false;
+    bool m_hostRegistered = false;
+    int m_retriesLeft = 0;
+    Signal<int, int, std::string> m_activated;
+    Signal<int, int> m_contextMenuRequested;
+    Signal<> m_trayChanged;
+};
