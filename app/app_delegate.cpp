@@ -1,23 +1,10 @@
 #include "app/app_delegate.h"
 
-#include <QIcon>
-#include <QSystemTrayIcon>
-
 #include "app/panel_window.h"
+#include "app/status_item.h"
 #include "platform/log.h"
 #include "platform/notification_center.h"
 #include "ui/content_view.h"
-
-namespace {
-
-constexpr int trayWatchIntervalMs = 2000;
-
-QIcon folderIcon() {
-    return QIcon::fromTheme(QStringLiteral("folder"),
-                            QIcon(QStringLiteral(":/zorvant/folder.png")));
-}
-
-} // namespace
 
 AppDelegate::AppDelegate(Environment environment) : m_environment(std::move(environment)) {}
 
@@ -27,37 +14,21 @@ void AppDelegate::applicationDidFinishLaunching() {
     auto* content = new ContentView(m_environment.services, m_environment.opener);
     m_popover = std::make_unique<PanelWindow>(content);
 
-    m_statusItem = std::make_unique<QSystemTrayIcon>();
-    m_statusItem->setIcon(folderIcon());
-    m_statusItem->setToolTip(QStringLiteral("Dockets"));
-    connect(m_statusItem.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                // On X11 the second of two quick clicks arrives as a double click, and
-                // not as a second trigger: it is a click on the icon all the same.
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    togglePopover();
-            });
-
-    if (hasButton()) {
-        m_statusItem->show();
-        return;
-    }
-    diagnostic("Zorvant: no system tray was found; launch Zorvant again to show the panel.");
-    m_trayWatch.setInterval(trayWatchIntervalMs);
-    connect(&m_trayWatch, &QTimer::timeout, this, [this] {
-        if (!hasButton())
-            return;
-        m_trayWatch.stop();
-        m_statusItem->show();
-    });
-    m_trayWatch.start();
+    m_statusItem = std::make_unique<StatusItem>(m_environment.statusNotifierBus);
+    connect(m_statusItem.get(), &StatusItem::clicked, this, &AppDelegate::togglePopover);
+    // The menu's entry shows the panel, or brings it forward, as a second launch does.
+    connect(m_statusItem.get(), &StatusItem::showRequested, this,
+            [this] { applicationShouldHandleReopen(m_popover->isShown()); });
+    m_statusItem->show();
+    if (!hasButton())
+        diagnostic("Zorvant: no system tray was found; launch Zorvant again to show the panel.");
 }
 
 bool AppDelegate::hasButton() const {
-    return m_statusItem && m_environment.trayAvailable();
+    return m_statusItem && m_statusItem->isInTray();
 }
 
-void AppDelegate::togglePopover() {
+void AppDelegate::togglePopover(const QByteArray& activationToken) {
     if (m_popover->isShown()) {
         m_popover->performClose();
         return;
@@ -67,7 +38,7 @@ void AppDelegate::togglePopover() {
     if (!hasButton())
         return;
     showInTray();
-    activateAndRequestFocus({});
+    activateAndRequestFocus(activationToken);
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activationToken) {
@@ -83,7 +54,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activati
 }
 
 void AppDelegate::showInTray() {
-    m_popover->showRelativeTo(m_statusItem->geometry());
+    m_popover->showRelativeTo(m_statusItem->anchor());
 }
 
 void AppDelegate::activateAndRequestFocus(const QByteArray& activationToken) {

@@ -4,26 +4,26 @@
 #include <memory>
 
 #include <QObject>
-#include <QTimer>
+#include <QString>
 
 #include "model/folder_model.h"
 #include "platform/desktop_opener.h"
 
 class ContentView;
 class PanelWindow;
-class QSystemTrayIcon;
+class StatusItem;
 
-// The program's presence on the desktop: the tray icon, whose click toggles the panel, and
-// the panel itself. Every time it brings the panel up it activates it and then posts the
-// focus request, on which the content view puts the keyboard into the number field.
+// The program's presence on the desktop: the tray icon, whose click toggles the panel and whose
+// menu shows it, and the panel itself. Every time it brings the panel up it activates it and then
+// posts the focus request, on which the content view puts the keyboard into the number field.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
     struct Environment {
         FolderModelServices services;
         std::shared_ptr<DesktopOpener> opener;
-        // Whether the desktop has a system tray to hold the icon.
-        std::function<bool()> trayAvailable;
+        // The D-Bus address where StatusNotifierItem trays are; empty for the session bus.
+        QString statusNotifierBus;
     };
 
     explicit AppDelegate(Environment environment);
@@ -33,14 +33,14 @@ public:
     // then the tray icon. Shows nothing.
     void applicationDidFinishLaunching();
 
-    // A click on the tray icon.
-    void togglePopover();
+    // A click on the tray icon. The token comes from the tray's activation, if it has one.
+    void togglePopover(const QByteArray& activationToken = {});
 
     // Another launch asked the running program to come forward. Always answers true.
     bool applicationShouldHandleReopen(bool hasVisibleWindows,
                                        const QByteArray& activationToken = {});
 
-    QSystemTrayIcon* statusItem() const { return m_statusItem.get(); }
+    StatusItem* statusItem() const { return m_statusItem.get(); }
     PanelWindow* popover() const { return m_popover.get(); }
 
 private:
@@ -50,8 +50,6 @@ private:
     void activateAndRequestFocus(const QByteArray& activationToken);
 
     Environment m_environment;
-    std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    std::unique_ptr<StatusItem> m_statusItem;
     std::unique_ptr<PanelWindow> m_popover;
-    // Watches for a tray that turns up after launch, to show the icon then.
-    QTimer m_trayWatch;
 };

@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
@@ -64,8 +63,7 @@ int ZorvantApp::main(int argc, char** argv) {
     FolderModelServices services;
     services.defaults = std::make_shared<UserDefaults>(UserDefaults::standardLocation());
     app.appDelegate = std::make_unique<AppDelegate>(
-        AppDelegate::Environment{std::move(services), std::make_shared<FreedesktopOpener>(),
-                                 &QSystemTrayIcon::isSystemTrayAvailable});
+        AppDelegate::Environment{std::move(services), std::make_shared<FreedesktopOpener>(), {}});
     app.appDelegate->applicationDidFinishLaunching();
 
     QObject::connect(&instance, &SingleInstance::reopenRequested, app.appDelegate.get(),

@@ -1,39 +1,55 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusVariant>
+#include <QIcon>
+#include <QImage>
 #include <QScreen>
-#include <QSystemTrayIcon>
 #include <QTest>
 
 #include "app/app_delegate.h"
 #include "app/panel_placement.h"
 #include "app/panel_window.h"
+#include "app/status_item.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "support/docket_fixture.h"
+#include "support/tray_host.h"
 #include "ui/content_view.h"
 
-// The delegate as the program builds it, with a stand-in for the tray's presence and a log of
-// what the panel sees: 'a' when it is activated while shown, 'f' for a focus request while it
-// is shown, and '?' for either while it is hidden.
+// The delegate as the program builds it, its tray icon on a bus of the test's own where a tray
+// may come and go, and a log of what the panel sees: 'a' when it is activated while shown, 'f'
+// for a focus request while it is shown, and '?' for either while it is hidden.
 class AppDelegateTest : public ::testing::Test {
 protected:
     void launch() {
         delegate = std::make_unique<AppDelegate>(AppDelegate::Environment{
             {.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")},
             std::make_shared<RecordingOpener>(),
-            [this] { return trayAvailable; }});
+            tray.busAddress()});
         delegate->applicationDidFinishLaunching();
         QObject::connect(panel(), &PanelWindow::activated, panel(),
                          [this] { seen += panel()->isVisible() ? 'a' : '?'; });
     }
     PanelWindow* panel() const { return delegate->popover(); }
-    void click(QSystemTrayIcon::ActivationReason reason = QSystemTrayIcon::Trigger) {
-        Q_EMIT delegate->statusItem()->activated(reason);
+    QString item() const {
+        return QStringLiteral("org.kde.StatusNotifierItem-%1-1")
+            .arg(QCoreApplication::applicationPid());
+    }
+    // A click as a StatusNotifierItem host reports it, with the point clicked.
+    void click(QPoint at) {
+        tray.call(item(), QStringLiteral("/StatusNotifierItem"),
+                  QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"),
+                  {at.x(), at.y()});
+    }
+    QVariant itemProperty(const QString& name) {
+        return tray.property(item(), QStringLiteral("/StatusNotifierItem"),
+                             QStringLiteral("org.kde.StatusNotifierItem"), name);
     }
 
     TempDir temp;
-    bool trayAvailable = true;
+    TrayHost tray;
     std::string seen;
     const Connection focusRequests =
         NotificationCenter::defaultCenter().addObserver(focusRequestNotification(), [this] {
@@ -41,27 +57,33 @@ protected:
         });
     std::unique_ptr<AppDelegate> delegate;
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint topRight{available.right() - 40, available.top() + 10};
 };
 
 TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
+    tray.startWatcher();
     launch();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
     EXPECT_FALSE(panel()->isVisible());
     EXPECT_EQ(panel()->size(), QSize(420, 420));
     EXPECT_EQ(panel()->windowType(), Qt::Tool);
     EXPECT_TRUE(panel()->windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_EQ(delegate->statusItem()->toolTip(), "Dockets");
-    EXPECT_FALSE(delegate->statusItem()->icon().isNull());
     ContentView* view = panel()->contentView();
     const FolderModel* model = view->model().get();
 
-    click();
+    // The click's point anchors the panel: below it, wholly on the screen.
+    click(topRight);
     EXPECT_EQ(seen, "af");
-    // On X11 the second of two quick clicks arrives as a double click.
-    click(QSystemTrayIcon::DoubleClick);
+    const QRect placed = panel()->frameGeometry();
+    EXPECT_TRUE(available.contains(placed) && placed.top() > topRight.y() &&
+                placed.left() <= topRight.x() && topRight.x() <= placed.right())
+        << placed.x() << "," << placed.y();
+    click(topRight);
     EXPECT_FALSE(panel()->isVisible());
     // Reopen shows the hidden panel, or brings the shown one forward, just as a click shows it.
     EXPECT_TRUE(delegate->applicationShouldHandleReopen(false));
     EXPECT_EQ(seen, "afaf");
+    EXPECT_EQ(panel()->frameGeometry(), placed);
     delegate->applicationShouldHandleReopen(true, "token-1");
     EXPECT_EQ(seen, "afafaf");
     EXPECT_EQ(panel()->contentView(), view);
@@ -69,15 +91,77 @@ TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
     EXPECT_EQ(view->model().get(), model);
 }
 
+TEST_F(AppDelegateTest, TheMenuShowsThePanelAndNeverHidesIt) {
+    tray.startWatcher();
+    launch();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    const QDBusMessage layout =
+        tray.call(item(), QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
+                  QStringLiteral("GetProperty"), {1, QStringLiteral("label")});
+    EXPECT_EQ(layout.arguments().value(0).value<QDBusVariant>().variant(), "Show Dockets");
+    const auto choose = [&] {
+        tray.call(item(), QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
+                  QStringLiteral("Event"),
+                  {1, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    };
+    choose();
+    EXPECT_EQ(seen, "af");
+    choose();
+    EXPECT_TRUE(panel()->isVisible());
+    EXPECT_EQ(seen, "afaf");
+}
+
+TEST_F(AppDelegateTest, NamesItselfDocketsAndSendsItsIconInTheHostsByteOrder) {
+    launch();
+    EXPECT_EQ(itemProperty(QStringLiteral("Title")), "Dockets");
+    EXPECT_EQ(itemProperty(QStringLiteral("Id")), "org.zorvant.Zorvant");
+    QString iconName, title, description;
+    const auto toolTip = itemProperty(QStringLiteral("ToolTip")).value<QDBusArgument>();
+    toolTip.beginStructure();
+    toolTip >> iconName;
+    toolTip.beginArray();
+    toolTip.endArray();
+    toolTip >> title >> description;
+    toolTip.endStructure();
+    EXPECT_EQ(title, "Dockets");
+
+    // Each image is alpha, red, green, blue per pixel, whatever this machine's byte order.
+    const QString name = itemProperty(QStringLiteral("IconName")).toString();
+    const QIcon icon = QIcon::fromTheme(name, QIcon(QStringLiteral(":/zorvant/folder.png")));
+    const auto pixmaps = itemProperty(QStringLiteral("IconPixmap")).value<QDBusArgument>();
+    int images = 0;
+    pixmaps.beginArray();
+    while (!pixmaps.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray argb;
+        pixmaps.beginStructure();
+        pixmaps >> width >> height >> argb;
+        pixmaps.endStructure();
+        ASSERT_EQ(argb.size(), width * height * 4);
+        const QImage expected =
+            icon.pixmap(QSize(width, height)).toImage().convertToFormat(QImage::Format_ARGB32);
+        const auto* bytes = reinterpret_cast<const uchar*>(argb.constData());
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const uchar* p = bytes + (y * width + x) * 4;
+                ASSERT_EQ(qRgba(p[1], p[2], p[3], p[0]), expected.pixel(x, y))
+                    << width << " " << x << "," << y;
+            }
+        }
+        ++images;
+    }
+    pixmaps.endArray();
+    EXPECT_GE(images, 3);
+}
+
 TEST_F(AppDelegateTest, WithoutATrayOnlyReopenShowsThePanelCentred) {
-    trayAvailable = false;
     testing::internal::CaptureStderr();
     launch();
     const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(printed.find("no system tray") != printed.npos &&
                 printed.find('\n') == printed.size() - 1)
         << printed;
-    click();
+    click(topRight);
     EXPECT_FALSE(panel()->isVisible());
 
     delegate->applicationShouldHandleReopen(false);
@@ -90,22 +174,39 @@ TEST_F(AppDelegateTest, WithoutATrayOnlyReopenShowsThePanelCentred) {
 // A click on the icon while the panel is up first takes the activation away, and the panel
 // closes itself; the click itself arrives just after. It closed the panel and must not reopen it.
 TEST_F(AppDelegateTest, TheClickThatClosedThePanelByDeactivationDoesNotReopenIt) {
+    tray.startWatcher();
     launch();
-    click();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    // Straight from the icon, so that the moment between the two is the test's own.
+    const auto clickNow = [&] { Q_EMIT delegate->statusItem()->clicked({}); };
+    clickNow();
     ASSERT_TRUE(panel()->isVisible());
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
     ASSERT_FALSE(panel()->isVisible());
-    click();
+    clickNow();
     EXPECT_FALSE(panel()->isVisible());
     EXPECT_EQ(seen, "af");
     // A click a moment later is a click of its own.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            click();
+            clickNow();
             return panel()->isVisible();
         },
         2000));
     EXPECT_EQ(seen, "afaf");
+}
+
+TEST_F(AppDelegateTest, ATrayThatComesAfterLaunchIsUsed) {
+    launch();
+    EXPECT_FALSE(delegate->statusItem()->isInTray());
+    tray.startWatcher();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    // A host that does not know where the click was says (0, 0): no anchor, so centred here.
+    click({0, 0});
+    EXPECT_EQ(seen, "af");
+    const QRect placed = panel()->frameGeometry();
+    EXPECT_EQ(placed.topLeft() + placed.bottomRight(),
+              available.topLeft() + available.bottomRight());
 }
 
 // Where the 420 × 420 panel goes: next to the tray icon (below one at the top of the screen,

@@ -1,0 +1,159 @@
+#include "app/status_item.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
+#include <QMenu>
+#include <QMetaType>
+#include <QSystemTrayIcon>
+
+#include "platform/status_notifier_item.h"
+
+namespace {
+
+// The tray icon by theme name, so that it follows the panel's icon theme, each with the image
+// bundled for themes that lack the name: colour on most panels, monochrome (symbolic) on
+// GNOME's top bar.
+struct TrayIconNames {
+    const char* colour;
+    const char* colourFile;
+    const char* symbolic;
+    const char* symbolicFile;
+};
+constexpr TrayIconNames trayIconNames{"folder", ":/zorvant/folder.png", "folder",
+                                      ":/zorvant/folder.png"};
+
+// The sizes a StatusNotifierItem host may draw the icon at, for hosts that cannot find it by name.
+constexpr int imageSizes[] = {16, 22, 24, 32, 48};
+
+const QString title = QStringLiteral("Dockets");
+
+bool wantsSymbolicIcon() {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
+    return desktops.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive);
+}
+
+QString trayIconName() {
+    return QLatin1String(wantsSymbolicIcon() ? trayIconNames.symbolic : trayIconNames.colour);
+}
+
+QIcon trayIcon() {
+    const char* file = wantsSymbolicIcon() ? trayIconNames.symbolicFile : trayIconNames.colourFile;
+    return QIcon::fromTheme(trayIconName(), QIcon(QLatin1String(file)));
+}
+
+std::vector<IconImage> iconImages(const QIcon& icon) {
+    std::vector<IconImage> images;
+    for (int size : imageSizes) {
+        const QImage image =
+            icon.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
+        if (image.isNull())
+            continue;
+        IconImage converted{image.width(), image.height(), {}};
+        converted.argb.reserve(static_cast<std::size_t>(image.width() * image.height() * 4));
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb pixel = line[x];
+                for (int part : {qAlpha(pixel), qRed(pixel), qGreen(pixel), qBlue(pixel)})
+                    converted.argb.push_back(static_cast<std::uint8_t>(part));
+            }
+        }
+        images.push_back(std::move(converted));
+    }
+    return images;
+}
+
+// Qt registers this type the first time it makes its own StatusNotifierItem icon, which it does
+// only when it settled on that protocol.
+bool qtMadeAStatusNotifierIcon() {
+    return QMetaType::fromName("QXdgDBusToolTipStruct").isValid();
+}
+
+} // namespace
+
+StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_unique<QMenu>()) {
+    const QString showLabel = tr("Show Dockets");
+    connect(m_menu->addAction(showLabel), &QAction::triggered, this, &StatusItem::showRequested);
+
+    const QIcon icon = trayIcon();
+    m_statusNotifierItem = std::make_unique<StatusNotifierItem>(
+        StatusNotifierItem::Appearance{"org.zorvant.Zorvant", title.toStdString(),
+                                       trayIconName().toStdString(), iconImages(icon)},
+        std::vector<MenuEntry>{{showLabel.toStdString(), [this] { Q_EMIT showRequested(); }}},
+        statusNotifierBus.toStdString());
+    m_activations = m_statusNotifierItem->observeActivation(
+        [this](int x, int y, const std::string& activationToken) {
+            // A host that does not know where the click was passes the origin.
+            if (x != 0 || y != 0)
+                m_lastClick = QPoint(x, y);
+            Q_EMIT clicked(QByteArray::fromStdString(activationToken));
+        });
+    m_contextMenuRequests = m_statusNotifierItem->observeContextMenuRequests(
+        [this](int x, int y) { m_menu->popup(QPoint(x, y)); });
+    m_trayChanges = m_statusNotifierItem->observeTrayChanges([this] { followTrays(); });
+}
+
+StatusItem::~StatusItem() = default;
+
+void StatusItem::show() {
+    m_statusNotifierItem->start();
+    followTrays();
+}
+
+void StatusItem::followTrays() {
+    if (m_statusNotifierItem->isInTray()) {
+        if (m_xembedIcon)
+            m_xembedIcon->hide();
+        return;
+    }
+    m_lastClick.reset();
+    makeXEmbedIcon();
+    // Qt's XEmbed icon embeds itself in a tray that comes later, or comes back.
+    if (m_xembedIcon)
+        m_xembedIcon->show();
+}
+
+void StatusItem::makeXEmbedIcon() {
+    if (m_xembedIcon || m_qtTrayIsStatusNotifier ||
+        QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    // The first icon settles Qt's protocol: with no host on the bus now, XEmbed.
+    if (m_statusNotifierItem->hostIsRegistered())
+        return;
+    auto icon = std::make_unique<QSystemTrayIcon>(trayIcon());
+    // A host that came in the moment between the two questions: leave Qt's icon unused.
+    if (qtMadeAStatusNotifierIcon()) {
+        m_qtTrayIsStatusNotifier = true;
+        return;
+    }
+    m_xembedIcon = std::move(icon);
+    m_xembedIcon->setToolTip(title);
+    m_xembedIcon->setContextMenu(m_menu.get());
+    connect(m_xembedIcon.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                // On X11 the second of two quick clicks arrives as a double click, and not as
+                // a second trigger: it is a click on the icon all the same.
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    Q_EMIT clicked({});
+            });
+}
+
+bool StatusItem::isInTray() const {
+    if (m_statusNotifierItem->isInTray())
+        return true;
+    // Asked only once Qt has settled on XEmbed, so that the question does not settle it.
+    return m_xembedIcon && m_xembedIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+std::optional<QRect> StatusItem::anchor() const {
+    if (m_statusNotifierItem->isInTray()) {
+        if (m_lastClick)
+            return QRect(*m_lastClick, QSize(1, 1));
+        return std::nullopt;
+    }
+    if (m_xembedIcon)
+        return m_xembedIcon->geometry();
+    return std::nullopt;
+}

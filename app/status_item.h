@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include <QByteArray>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include "platform/signal.h"
+
+class QMenu;
+class QSystemTrayIcon;
+class StatusNotifierItem;
+
+// The program's icon in whichever tray the desktop has, never in two at once: its own
+// StatusNotifierItem over D-Bus (Plasma, XFCE, GNOME with the AppIndicator extension), else, on
+// an X server, Qt's XEmbed icon (trayer, LXDE, older panels). Either one comes as soon as its
+// tray does, and again when the tray restarts. A click on the icon toggles the panel; its menu
+// leads to the panel too.
+//
+// Qt's QSystemTrayIcon speaks StatusNotifierItem itself when a host was there the first time
+// the process made one, and then for good. So it is made only on an X server, at a moment when
+// no host is there: Qt settles on XEmbed, and XEmbed is all it is ever used for.
+class StatusItem : public QObject {
+    Q_OBJECT
+public:
+    // statusNotifierBus: the D-Bus address where StatusNotifierItem trays are; empty for the
+    // session bus.
+    explicit StatusItem(const QString& statusNotifierBus = {});
+    ~StatusItem() override;
+
+    // Puts the icon into a tray: now if one is there, otherwise when one comes.
+    void show();
+
+    // Whether a tray shows the icon now.
+    bool isInTray() const;
+
+    // Where the icon is, as far as the tray says: XEmbed's icon rectangle, or the point a
+    // StatusNotifierItem host passed with its last click. None when neither is known.
+    std::optional<QRect> anchor() const;
+
+Q_SIGNALS:
+    // A click on the icon: a left click, or GNOME's double click. The token is the one a
+    // StatusNotifierItem host passed along for Wayland, if any.
+    void clicked(const QByteArray& activationToken);
+    // The menu's entry that shows the panel.
+    void showRequested();
+
+private:
+    void followTrays();
+    void makeXEmbedIcon();
+
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<StatusNotifierItem> m_statusNotifierItem;
+    std::unique_ptr<QSystemTrayIcon> m_xembedIcon;
+    // Set once Qt turns out to speak StatusNotifierItem itself: its icon is then never shown.
+    bool m_qtTrayIsStatusNotifier = false;
+    std::optional<QPoint> m_lastClick;
+    Connection m_activations;
+    Connection m_contextMenuRequests;
+    Connection m_trayChanges;
+};
