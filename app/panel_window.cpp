@@ -1,5 +1,6 @@
 #include "app/panel_window.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -85,6 +86,10 @@ void PanelWindow::activate(const QByteArray& activationToken) {
         qputenv("XDG_ACTIVATION_TOKEN", activationToken);
     raise();
     activateWindow();
+    // Hidden and shown again before the X server has moved the focus away, the panel keeps the
+    // focus, but Qt 6.4 forgets that its widgets have it: no cursor, no focus frame.
+    if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow())
+        QApplication::setActiveWindow(this);
     if (!activationToken.isEmpty())
         qunsetenv("XDG_ACTIVATION_TOKEN");
     Q_EMIT activated();
