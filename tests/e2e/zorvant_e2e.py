@@ -7,6 +7,7 @@
 import contextlib
 import ctypes
 import os
+import shlex
 import shutil
 import signal
 import stat
@@ -20,6 +21,7 @@ SANITIZER_REPORTS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runt
 PANEL, CHOOSER = "^Dockets$", "^Select Root 'dockets' Folder$"
 STAND_IN = "#!/bin/sh\nprintf '%s\\0' \"$@\" >> \"$(dirname \"$0\")/../opened\"\n"
 libc = ctypes.CDLL("libc.so.6")
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def check(condition, message):
@@ -33,6 +35,12 @@ def wait_for(what, condition, timeout=30.0):
         check(time.monotonic() < deadline, "timed out waiting for " + what)
         time.sleep(0.05)
     return value
+
+
+def desktop_environment(log):
+    # What a desktop script under tests/e2e/ printed for programs to join it: its export lines.
+    return dict(shlex.split(line)[1].split("=", 1) for line in log.decode().splitlines()
+                if line.startswith("export "))
 
 
 # The processes of one run, the X server they share and the program under test. Each process
@@ -87,15 +95,10 @@ class Session:
         return process.wait(10)
 
     def start_desktop(self):
-        read_end, write_end = os.pipe()
-        self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24",
-                    "-nolisten", "tcp"], "xvfb.log", pass_fds=(write_end,))
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            self.env["DISPLAY"] = self.zorvant_env["DISPLAY"] = ":" + pipe.readline().strip()
-        self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                    "--height", "28", "--transparent", "false", "--tint", "0x333333"],
-                   "trayer.log")
+        # Xvfb and the trayer tray host, started by the script a developer starts by hand.
+        self.spawn([os.path.join(HERE, "desktop-xembed.sh")], "desktop.log")
+        self.env["DISPLAY"] = self.zorvant_env["DISPLAY"] = wait_for(
+            "the desktop", lambda: desktop_environment(self.read("desktop.log")).get("DISPLAY"))
 
     def run(self, *argv):
         return subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL,
