@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 
 #include "app/panel_placement.h"
+#include "app/windowing_platform.h"
+#include "app/x11_window_hints.h"
 #include "ui/content_view.h"
 
 namespace {
@@ -49,8 +51,9 @@ PanelWindow::PanelWindow(ContentView* content)
 
 void PanelWindow::showRelativeTo(const std::optional<QRect>& anchor) {
     std::optional<QPoint> cursor;
-    // The cursor position means something only where the windowing system reports it.
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    // The cursor position means something only where the windowing system reports it: not on
+    // Wayland, and not on XWayland either, which knows it only while it is over an X window.
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && !isWaylandSession())
         cursor = QCursor::pos();
 
     QScreen* screen = nullptr;
@@ -78,12 +81,16 @@ QRect PanelWindow::availableArea(const QScreen* screen) {
 
 void PanelWindow::placeAndShow(const QPoint& position) {
     move(position);
+    // The native window exists before it is shown, so that it is mapped as a panel.
+    winId();
+    keepOutOfTaskLists(windowHandle());
     show();
 }
 
 void PanelWindow::activate(const QByteArray& activationToken) {
     if (!activationToken.isEmpty())
         qputenv("XDG_ACTIVATION_TOKEN", activationToken);
+    passStartupId(windowHandle(), activationToken);
     raise();
     activateWindow();
     // Hidden and shown again before the X server has moved the focus away, the panel keeps the

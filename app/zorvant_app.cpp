@@ -10,6 +10,7 @@
 
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
+#include "app/windowing_platform.h"
 #include "platform/freedesktop_opener.h"
 #include "platform/log.h"
 #include "platform/user_defaults.h"
@@ -44,6 +45,7 @@ void quitOnTerminationSignals(QObject* owner) {
 } // namespace
 
 int ZorvantApp::main(int argc, char** argv) {
+    chooseWindowingPlatform();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvant"));
     QApplication::setDesktopFileName(QStringLiteral("zorvant"));

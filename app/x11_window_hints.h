@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+
+class QWindow;
+
+// What an X11 window manager (also GNOME's and KDE's on XWayland) needs to treat the panel as
+// a panel rather than an application window. Both do nothing on other windowing platforms.
+
+// Keeps the window out of taskbars, pagers and task switchers. Call before each show: the
+// window manager drops these states when the window is hidden.
+void keepOutOfTaskLists(QWindow* window);
+
+// Hands the window manager the desktop's startup id (the activation token of a launch or a
+// tray click) on a shown window, so that it raises the window and gives it the keyboard
+// although the program itself has not seen a recent user input.
+void passStartupId(QWindow* window, const QByteArray& startupId);
