@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 # Zorvant in GNOME Shell's headless Wayland session, with XWayland and the AppIndicator
-# extension: a second launch, carrying an activation token as GNOME's launchers pass one, shows
-# the panel centred in the work area, as a panel and not an application window, with the
-# keyboard in the number field; again after it was closed. The shell itself (through Eval, which
-# --unsafe-mode opens) reports the windows, types through a virtual keyboard, makes the tokens
-# and takes the screenshots.
+# extension: the tray icon turns up in the top bar, and a double click on it shows the panel by
+# the icon or centred; a second launch, carrying an activation token as GNOME's launchers pass
+# one, shows it centred in the work area. Each time it is a panel and not an application window,
+# with the keyboard in the number field. The shell itself (through Eval, which --unsafe-mode
+# opens) reports the windows and the icons, clicks and types through virtual devices, makes the
+# tokens and takes the screenshots.
 #
 # usage: gnome_e2e.py ZORVANT SCREENSHOT_FOLDER
 import json
@@ -14,7 +15,7 @@ import sys
 
 import dbus
 
-from wayland_desktop import Accessibility, Desktop, check, wait_for
+from wayland_desktop import Accessibility, Desktop, check, wait_for, wait_for_value
 
 PANEL_SIZE = (420, 420)
 PRELUDE = "const {Clutter, Gio, GLib, Meta, Shell} = imports.gi;\n"
@@ -30,6 +31,17 @@ JSON.stringify(global.get_window_actors().map(actor => actor.meta_window)
                 focused: w.has_focus(), rect: [r.x, r.y, r.width, r.height]};
     }))
 """
+ICONS = """
+JSON.stringify(Object.entries(Main.panel.statusArea)
+    .filter(([key, icon]) => key.startsWith("appindicator-") && icon && icon._indicator)
+    .map(([key, icon]) => {
+        const box = icon.get_transformed_extents();
+        return {busName: icon._indicator.busName,
+                shown: icon.visible && icon.mapped && icon.has_allocation(),
+                rect: [box.get_x(), box.get_y(), box.get_width(), box.get_height()]
+                    .map(Math.round)};
+    }))
+"""
 KEYVALS = {**{str(digit): 0x30 + digit for digit in range(10)},
            "Escape": 0xff1b, "Control_L": 0xffe3, "a": 0x61}
 
@@ -38,9 +50,12 @@ class Shell:
     def __init__(self, desktop):
         self.desktop, self.bus = desktop, dbus.SessionBus()
         self.shell = self.bus.get_object("org.gnome.Shell", "/org/gnome/Shell")
-        # Events sent through a new virtual device are dropped for a while; it is made early.
-        self.eval("global._zorvantKeyboard = Clutter.get_default_backend().get_default_seat()"
-                  ".create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE); true")
+        # Events sent through a new virtual device are dropped for a while; they are made early.
+        self.eval("const seat = Clutter.get_default_backend().get_default_seat();"
+                  "global._zorvantKeyboard = seat.create_virtual_device("
+                  "    Clutter.InputDeviceType.KEYBOARD_DEVICE);"
+                  "global._zorvantPointer = seat.create_virtual_device("
+                  "    Clutter.InputDeviceType.POINTER_DEVICE); true")
 
     def eval(self, script):
         ok, result = self.shell.Eval(PRELUDE + script, dbus_interface="org.gnome.Shell")
@@ -49,6 +64,31 @@ class Shell:
 
     def panels(self, pid):
         return [p for p in json.loads(self.eval(PANELS)) if p["pid"] == pid]
+
+    def tray_icons(self, pid):
+        # The top bar's AppIndicator icons, laid out, whose item lives in this process.
+        def owner(bus_name):
+            return self.bus.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                          "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                          "s", (bus_name,))
+        return [icon for icon in json.loads(self.eval(ICONS))
+                if icon["shown"] and None not in icon["rect"] and icon["rect"][2] > 0
+                and owner(icon["busName"]) == pid]
+
+    def point_at(self, x, y):
+        # Moves the pointer, again until the shell has it there.
+        def there():
+            self.eval("global._zorvantPointer.notify_absolute_motion("
+                      "GLib.get_monotonic_time(), %d, %d); true" % (x, y))
+            return self.eval("global.get_pointer().slice(0, 2)") == [x, y]
+        wait_for("the pointer at %d,%d" % (x, y), there)
+
+    def double_click(self, x, y):
+        self.point_at(x, y)
+        # Each event stamped with the time it is sent: never ahead of the shell's clock.
+        self.eval("; ".join("global._zorvantPointer.notify_button(GLib.get_monotonic_time(), "
+                            "Clutter.BUTTON_PRIMARY, Clutter.ButtonState.%s)" % state
+                            for state in ("PRESSED", "RELEASED") * 2) + "; true")
 
     def work_area(self):
         return self.eval("(a => [a.x, a.y, a.width, a.height])(Main.layoutManager"
@@ -67,9 +107,8 @@ class Shell:
             keys = [KEYVALS[key] for key in combination.split("+")]
             events += [(key, "PRESSED") for key in keys] + [(key, "RELEASED")
                                                              for key in reversed(keys)]
-        self.eval("(() => { let time = GLib.get_monotonic_time(); %s; return true; })()" % "; ".join(
-            "global._zorvantKeyboard.notify_keyval(time++, %d, Clutter.KeyState.%s)" % event
-            for event in events))
+        self.eval("; ".join("global._zorvantKeyboard.notify_keyval(GLib.get_monotonic_time(), "
+                            "%d, Clutter.KeyState.%s)" % event for event in events) + "; true")
 
     def type(self, text):
         self.press(*text)
@@ -91,21 +130,27 @@ class Shell:
                  lambda: captures.append(self.capture(path)) or captures[-1] == captures[-2])
 
 
-def shown_panel(shell, pid):
-    # The one shown panel of this process, with the keyboard, or None.
-    panels = shell.panels(pid)
-    return panels[0] if len(panels) == 1 and panels[0]["focused"] else None
+def focused_panel(shell, pid, after):
+    # The one shown panel of this process, once it has the keyboard.
+    return wait_for_value("the focused panel after " + after, lambda: shell.panels(pid),
+                          lambda panels: len(panels) == 1 and panels[0]["focused"])[0]
 
 
-def check_panel(panel, work_area):
+def check_panel(panel, work_area, icon=None):
     x, y, width, height = panel["rect"]
     check(not panel["normal"] and panel["skipTaskbar"] and not panel["inSwitcher"]
           and not panel["topBarApp"], "the panel is shown as an application window: %r" % panel)
-    # No icon position comes with a launch: centred in the work area, under the top bar.
+    # Centred in the work area, under the top bar; or, opened from the icon, just under it.
     area_x, area_y, area_width, area_height = work_area
-    check((width, height) == PANEL_SIZE and abs(x - area_x - (area_width - width) // 2) <= 1
-          and abs(y - area_y - (area_height - height) // 2) <= 1,
-          "the panel %r is not centred in the work area %r" % (panel["rect"], work_area))
+    centred = abs(x - area_x - (area_width - width) // 2) <= 1 and \
+        abs(y - area_y - (area_height - height) // 2) <= 1
+    by_icon = icon is not None and area_y <= y <= area_y + 16 and \
+        x <= icon["rect"][0] + icon["rect"][2] // 2 <= x + width
+    check((width, height) == PANEL_SIZE and (centred or by_icon)
+          and area_x <= x and x + width <= area_x + area_width
+          and y + height <= area_y + area_height,
+          "the panel %r is neither centred in the work area %r nor under the icon %r"
+          % (panel["rect"], work_area, icon))
 
 
 def second_launch(desktop, shell):
@@ -123,15 +168,46 @@ def road(desktop):
         running.poll() is None, "zorvant ended") or any(
         name.startswith("zorvant") and name.endswith(".socket")
         for _, _, names in os.walk(runtime) for name in names), 60)
+    icon = wait_for("zorvant's icon in the top bar", lambda: shell.tray_icons(running.pid), 60)[0]
     check(not shell.panels(running.pid), "a window at launch")
 
-    second_launch(desktop, shell)
-    check_panel(wait_for("the focused panel after a second launch",
-                         lambda: shown_panel(shell, running.pid)), work_area)
+    # The extension's activation, as it makes it on a double click: a token, then Activate at the
+    # pointer. (On the first double click of a session the extension makes it twice, on the
+    # press and on the release, which shows and hides the panel; it has learnt that the item
+    # takes Activate once one has answered.)
+    icon_x, icon_y = (icon["rect"][0] + icon["rect"][2] // 2,
+                      icon["rect"][1] + icon["rect"][3] // 2)
+    shell.eval("Object.values(Main.panel.statusArea).find(icon => icon && icon._indicator && "
+               "icon._indicator.busName === %s)._indicator.open(%d, %d, "
+               "global.get_current_time()); true" % (json.dumps(icon["busName"]), icon_x, icon_y))
+    check_panel(focused_panel(shell, running.pid, "the icon's activation"), work_area, icon)
     accessibility.wait_for_field("focused", lambda text, focused: focused)
     # Until the virtual keyboard's keys arrive, then the field is typed afresh.
     accessibility.wait_for_field("to take keys from the virtual keyboard",
                                  lambda text, focused: text or shell.type("0"))
+    shell.press("Control_L+a")
+    shell.type("42")
+    accessibility.wait_for_field("focused, reading 42",
+                                 lambda text, focused: focused and text == "42")
+    # A double click on the icon closes the panel, and the next one shows it again (a single
+    # click brings up the icon's menu).
+    shell.double_click(icon_x, icon_y)
+    wait_for("the panel to close on a double click", lambda: not shell.panels(running.pid))
+    shell.double_click(icon_x, icon_y)
+    check_panel(focused_panel(shell, running.pid, "a double click on the icon"), work_area, icon)
+    accessibility.wait_for_field("focused", lambda text, focused: focused)
+    shell.press("Control_L+a")
+    shell.type("43")
+    accessibility.wait_for_field("focused, reading 43",
+                                 lambda text, focused: focused and text == "43")
+    shell.shot("tray")
+    shell.press("Escape")
+    wait_for("the panel to close", lambda: not shell.panels(running.pid))
+
+    # The icon's place is known from the double click: the panel opens there again.
+    second_launch(desktop, shell)
+    check_panel(focused_panel(shell, running.pid, "a second launch"), work_area, icon)
+    accessibility.wait_for_field("focused", lambda text, focused: focused)
     shell.press("Control_L+a")
     shell.type("123")
     accessibility.wait_for_field("focused, reading 123",
@@ -142,8 +218,7 @@ def road(desktop):
     shell.press("Escape")
     wait_for("the panel to close", lambda: not shell.panels(running.pid))
     second_launch(desktop, shell)
-    check_panel(wait_for("the focused panel again", lambda: shown_panel(shell, running.pid)),
-                work_area)
+    check_panel(focused_panel(shell, running.pid, "a third launch"), work_area, icon)
     accessibility.wait_for_field("focused", lambda text, focused: focused)
     shell.type("7")
     accessibility.wait_for_field("focused, with 7 typed",

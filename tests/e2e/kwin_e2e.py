@@ -15,7 +15,7 @@ import sys
 import dbus
 
 from kwin_fake_input import FakeInput
-from wayland_desktop import Accessibility, Desktop, check, wait_for
+from wayland_desktop import Accessibility, Desktop, check, wait_for, wait_for_value
 
 SCREEN = (1280, 800)
 PANEL_SIZE = (420, 420)
@@ -87,10 +87,11 @@ class KWin:
                         "-alpha", "off", path], input=rows, check=True, timeout=60)
 
 
-def shown_panel(kwin, pid):
-    # The one panel of this process, shown and active, or None.
-    panels = [p for p in kwin.panels() if p["pid"] == pid and not p["minimized"]]
-    return panels[0] if len(panels) == 1 and panels[0]["active"] else None
+def active_panel(kwin, pid, after):
+    # The one shown panel of this process, once it is the active window.
+    return wait_for_value("the active panel after " + after, lambda: [
+        p for p in kwin.panels() if p["pid"] == pid and not p["minimized"]],
+        lambda panels: len(panels) == 1 and panels[0]["active"])[0]
 
 
 def check_panel(panel):
@@ -114,9 +115,7 @@ def road(desktop):
     check(not any(p["pid"] == running.pid for p in kwin.panels()), "a window at launch")
 
     check(desktop.finish(desktop.launch()) == 0, "the second launch did not exit 0")
-    panel = wait_for("the active panel after a second launch",
-                     lambda: shown_panel(kwin, running.pid))
-    check_panel(panel)
+    check_panel(active_panel(kwin, running.pid, "a second launch"))
     accessibility.wait_for_field("focused", lambda text, focused: focused)
     kwin.input.type("123")
     accessibility.wait_for_field("focused, reading 123",
@@ -128,7 +127,7 @@ def road(desktop):
     wait_for("the panel to close", lambda: not any(
         p["pid"] == running.pid for p in kwin.panels()))
     check(desktop.finish(desktop.launch()) == 0, "the third launch did not exit 0")
-    check_panel(wait_for("the active panel again", lambda: shown_panel(kwin, running.pid)))
+    check_panel(active_panel(kwin, running.pid, "a third launch"))
     accessibility.wait_for_field("focused", lambda text, focused: focused)
     kwin.input.type("7")
     accessibility.wait_for_field("focused, with 7 typed",

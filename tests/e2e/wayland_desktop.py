@@ -16,6 +16,21 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 FIELD = "Enter folder number"
 
 
+def wait_for_value(what, probe, accept, timeout=30.0):
+    # Polls probe() until accept(value) holds and answers the value; a failure tells what was
+    # last seen.
+    seen = []
+
+    def accepted():
+        seen[:] = [probe()]
+        return accept(seen[0])
+    try:
+        wait_for(what, accepted, timeout)
+    except AssertionError as failure:
+        raise AssertionError("%s; last seen: %r" % (failure, seen[0] if seen else None))
+    return seen[0]
+
+
 def read_session_env(path):
     # The "export NAME=value" and "unset NAME" lines the start-up scripts write.
     values = {}
@@ -158,14 +173,6 @@ class Accessibility:
         return None
 
     def wait_for_field(self, what, condition, timeout=30.0):
-        # Until condition(text, focused) holds for the number field; a failure tells what the
-        # field was last seen as.
-        seen = []
-
-        def matches():
-            seen[:] = [self.field()]
-            return seen[0] is not None and condition(*seen[0])
-        try:
-            wait_for("the number field " + what, matches, timeout)
-        except AssertionError as failure:
-            raise AssertionError("%s; it was last seen as %r (text, focused)" % (failure, seen[0]))
+        # Until condition(text, focused) holds for the number field.
+        wait_for_value("the number field " + what + " (text, focused)", self.field,
+                       lambda field: field is not None and condition(*field), timeout)
