@@ -104,6 +104,8 @@ xauthority=$(shell_env XAUTHORITY)
     else
         echo 'unset DISPLAY'
     fi
-} >"$work/session.env"
+} >"$work/session.env.part"
+# Whole or not at all, for whoever waits for it.
+mv "$work/session.env.part" "$work/session.env"
 echo ready
 wait "$shell"

@@ -90,6 +90,8 @@ done
         DBUS_SESSION_BUS_ADDRESS "$DBUS_SESSION_BUS_ADDRESS" XDG_SESSION_TYPE wayland
     sed 's/^\([A-Z_]*\)=\(.*\)$/export \1=\2/' "$work/kwin.env"
     grep -q '^DISPLAY=' "$work/kwin.env" || echo 'unset DISPLAY'
-} >"$work/session.env"
+} >"$work/session.env.part"
+# Whole or not at all, for whoever waits for it.
+mv "$work/session.env.part" "$work/session.env"
 echo ready
 wait "$kwin"
