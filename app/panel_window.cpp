@@ -114,6 +114,13 @@ bool PanelWindow::justClosedOnDeactivation() const {
 void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive || !isVisible() || m_ownDialogUp)
         return;
+    // Qt 6.4 on X11 can report a deactivation left over from the last hide (the focus moved out
+    // and in while the window was being unmapped) just after the panel came back with the
+    // keyboard: the X server's word counts, and the widgets are told again.
+    if (hasX11KeyboardFocus(windowHandle()).value_or(false)) {
+        QApplication::setActiveWindow(this);
+        return;
+    }
     m_closedOnDeactivation.start();
     hide();
 }

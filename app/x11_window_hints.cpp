@@ -68,3 +68,13 @@ void passStartupId(QWindow* window, const QByteArray& startupId) {
                         static_cast<uint32_t>(startupId.size()), startupId.constData());
     xcb_flush(connection);
 }
+
+std::optional<bool> hasX11KeyboardFocus(QWindow* window) {
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || !window)
+        return std::nullopt;
+    const std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> reply(
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr),
+        &std::free);
+    return reply && reply->focus == static_cast<xcb_window_t>(window->winId());
+}

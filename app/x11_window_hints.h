@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
 
 class QWindow;
@@ -15,3 +17,6 @@ void keepOutOfTaskLists(QWindow* window);
 // tray click) on a shown window, so that it raises the window and gives it the keyboard
 // although the program itself has not seen a recent user input.
 void passStartupId(QWindow* window, const QByteArray& startupId);
+
+// Whether the X server has the keyboard focus in the window now; none on other platforms.
+std::optional<bool> hasX11KeyboardFocus(QWindow* window);
