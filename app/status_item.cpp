@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QMetaType>
+#include <QStyleHints>
 #include <QSystemTrayIcon>
 
 #include "platform/status_notifier_item.h"
@@ -28,10 +29,14 @@ constexpr int imageSizes[] = {16, 22, 24, 32, 48};
 
 const QString title = QStringLiteral("Dockets");
 
-bool wantsSymbolicIcon() {
+bool isGnome() {
     const QStringList desktops =
         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
     return desktops.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive);
+}
+
+bool wantsSymbolicIcon() {
+    return isGnome();
 }
 
 QString trayIconName() {
@@ -85,6 +90,8 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
         statusNotifierBus.toStdString());
     m_activations = m_statusNotifierItem->observeActivation(
         [this](int x, int y, const std::string& activationToken) {
+            if (isSecondHalfOfADoubleClick())
+                return;
             // A host that does not know where the click was passes the origin.
             if (x != 0 || y != 0)
                 m_lastClick = QPoint(x, y);
@@ -96,6 +103,19 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
 }
 
 StatusItem::~StatusItem() = default;
+
+bool StatusItem::isSecondHalfOfADoubleClick() {
+    // GNOME's tray extension turns a double click into Activate, and the first double click of
+    // a session into two of them, on the press and on the release: one gesture, so one click.
+    // Elsewhere Activate is a single click, and two quick ones are two clicks.
+    if (!isGnome())
+        return false;
+    if (m_lastActivation.isValid() &&
+        m_lastActivation.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval())
+        return true;
+    m_lastActivation.start();
+    return false;
+}
 
 void StatusItem::show() {
     m_statusNotifierItem->start();

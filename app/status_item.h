@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
@@ -50,6 +51,7 @@ Q_SIGNALS:
     void showRequested();
 
 private:
+    bool isSecondHalfOfADoubleClick();
     void followTrays();
     void makeXEmbedIcon();
 
@@ -59,6 +61,7 @@ private:
     // Set once Qt turns out to speak StatusNotifierItem itself: its icon is then never shown.
     bool m_qtTrayIsStatusNotifier = false;
     std::optional<QPoint> m_lastClick;
+    QElapsedTimer m_lastActivation;
     Connection m_activations;
     Connection m_contextMenuRequests;
     Connection m_trayChanges;
