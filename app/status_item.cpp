@@ -105,16 +105,18 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
 StatusItem::~StatusItem() = default;
 
 bool StatusItem::isSecondHalfOfADoubleClick() {
-    // GNOME's tray extension turns a double click into Activate, and the first double click of
-    // a session into two of them, on the press and on the release: one gesture, so one click.
-    // Elsewhere Activate is a single click, and two quick ones are two clicks.
-    if (!isGnome())
+    // GNOME's tray extension turns a double click into Activate. Until it has seen the item
+    // answer one, it makes the first double click two Activates, on the press and on the
+    // release: one gesture, so one click. Later double clicks, however quick, are one each, and
+    // elsewhere Activate is a single click, so nothing else is merged.
+    if (!isGnome() || !m_firstGesturePending)
         return false;
-    if (m_lastActivation.isValid() &&
-        m_lastActivation.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval())
-        return true;
-    m_lastActivation.start();
-    return false;
+    if (!m_firstActivation.isValid()) {
+        m_firstActivation.start();
+        return false;
+    }
+    m_firstGesturePending = false;
+    return m_firstActivation.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
 }
 
 void StatusItem::show() {
@@ -123,6 +125,9 @@ void StatusItem::show() {
 }
 
 void StatusItem::followTrays() {
+    // A tray that takes the icon up anew learns afresh how it answers.
+    m_firstGesturePending = true;
+    m_firstActivation.invalidate();
     if (m_statusNotifierItem->isInTray()) {
         if (m_xembedIcon)
             m_xembedIcon->hide();

@@ -61,7 +61,9 @@ private:
     // Set once Qt turns out to speak StatusNotifierItem itself: its icon is then never shown.
     bool m_qtTrayIsStatusNotifier = false;
     std::optional<QPoint> m_lastClick;
-    QElapsedTimer m_lastActivation;
+    // GNOME's first double click on the icon, which its tray may send as two Activates.
+    bool m_firstGesturePending = true;
+    QElapsedTimer m_firstActivation;
     Connection m_activations;
     Connection m_contextMenuRequests;
     Connection m_trayChanges;

@@ -92,8 +92,9 @@ TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
     EXPECT_EQ(view->model().get(), model);
 }
 
-// GNOME's tray extension sends its first double click of a session as two Activates.
-TEST_F(AppDelegateTest, OnGnomeTwoActivatesOfOneDoubleClickAreOneClick) {
+// GNOME's tray extension sends the first double click on a new icon as two Activates, and
+// every later one as one Activate.
+TEST_F(AppDelegateTest, OnGnomeTheFirstDoubleClickIsOneClickHoweverItArrives) {
     const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
     qputenv("XDG_CURRENT_DESKTOP", "GNOME");
     tray.startWatcher();
@@ -105,18 +106,19 @@ TEST_F(AppDelegateTest, OnGnomeTwoActivatesOfOneDoubleClickAreOneClick) {
     click(topRight);
     const bool asOneGesture =
         gesture.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
-    const bool shown = panel()->isVisible();
-    // A later double click is a click of its own, and closes the panel.
-    const bool closedLater = waitUntil([&] {
-        click(topRight);
-        return !panel()->isVisible();
-    });
+    const bool shownByTheFirst = panel()->isVisible();
+    // Two quick double clicks later are two clicks: the panel closes and opens again.
+    click(topRight);
+    const bool closed = !panel()->isVisible();
+    click(topRight);
+    const bool shownAgain = panel()->isVisible();
     qputenv("XDG_CURRENT_DESKTOP", desktop);
     if (!asOneGesture)
         GTEST_SKIP() << "the two calls took longer than a double click";
-    EXPECT_TRUE(shown);
-    EXPECT_EQ(seen.substr(0, 2), "af");
-    EXPECT_TRUE(closedLater);
+    EXPECT_TRUE(shownByTheFirst);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(shownAgain);
+    EXPECT_EQ(seen, "afaf");
 }
 
 TEST_F(AppDelegateTest, TheMenuShowsThePanelAndNeverHidesIt) {
