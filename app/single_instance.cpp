@@ -1,105 +1,239 @@
 #include "app/single_instance.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 
-#include <QDir>
-#include <QLocalSocket>
-#include <QStandardPaths>
-#include <QThread>
-#include <QTimer>
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-#include "platform/log.h"
+#include "app/reopen_request.h"
 
 namespace {
 
-constexpr qsizetype maximumRequestBytes = 4096;
-constexpr int silentClientTimeoutMs = 2000;
-constexpr int connectAttempts = 20;
-constexpr int connectTimeoutMs = 250;
+using Clock = std::chrono::steady_clock;
 
-QString folderOrDefault(const QString& runtimeFolder) {
-    if (!runtimeFolder.isEmpty())
-        return runtimeFolder;
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+constexpr std::string_view answer = "ok\n";
+constexpr int listenBacklog = 16;
+
+// Without $XDG_RUNTIME_DIR: a folder of this user's own under the temporary folder.
+std::filesystem::path fallbackFolder() {
+    const char* temporary = std::getenv("TMPDIR");
+    std::filesystem::path folder = temporary && *temporary == '/' ? temporary : "/tmp";
+    const passwd* user = ::getpwuid(::geteuid());
+    return folder /
+           ("runtime-" + (user ? std::string(user->pw_name) : std::to_string(::geteuid())));
+}
+
+bool isFallback(const std::filesystem::path& folder) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return !(runtime && *runtime == '/') && folder == fallbackFolder();
+}
+
+std::filesystem::path userRuntimeFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime && *runtime == '/' ? std::filesystem::path(runtime) : fallbackFolder();
+}
+
+int millisecondsUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
+}
+
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+    pollfd entry{fd, events, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+sockaddr_un socketAddress(const std::filesystem::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.native().size());
+    return address;
+}
+
+bool fitsSocketAddress(const std::filesystem::path& path) {
+    return path.native().size() < sizeof(sockaddr_un::sun_path);
 }
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString& runtimeFolder)
-    : m_socketPath(QDir(folderOrDefault(runtimeFolder)).filePath(QStringLiteral("zorvant.socket"))),
-      m_lock(QDir(folderOrDefault(runtimeFolder)).filePath(QStringLiteral("zorvant.lock"))) {}
+SingleInstance::SingleInstance(std::filesystem::path runtimeFolder)
+    : SingleInstance(std::move(runtimeFolder), Timing{}) {}
+
+SingleInstance::SingleInstance(std::filesystem::path runtimeFolder, Timing timing)
+    : m_folder(runtimeFolder.empty() ? userRuntimeFolder() : std::move(runtimeFolder)),
+      m_timing(timing) {}
 
 SingleInstance::~SingleInstance() {
-    if (m_server)
-        m_server->close();
+    if (m_listening >= 0) {
+        ::close(m_listening);
+        // Still holding the lock, the socket file is ours unless someone replaced it.
+        struct stat info {};
+        if (::lstat(socketPath().c_str(), &info) == 0 && info.st_ino == m_socketInode)
+            ::unlink(socketPath().c_str());
+    }
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
-SingleInstance::Role SingleInstance::claim() {
-    // A lock left by a process that no longer runs counts as stale and is taken over.
-    if (!m_lock.tryLock(0))
-        return Role::secondary;
-
-    // Holding the lock, any socket file left here belongs to a crashed instance.
-    QLocalServer::removeServer(m_socketPath);
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_socketPath)) {
-        diagnostic("Zorvant: cannot listen for reopen requests: " +
-                   m_server->errorString().toStdString());
-    }
-    connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
-    return Role::primary;
-}
-
-void SingleInstance::acceptConnections() {
-    while (QLocalSocket* client = m_server->nextPendingConnection()) {
-        connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-        // Nobody holds the interface up: a client that stays silent is simply dropped.
-        QTimer::singleShot(silentClientTimeoutMs, client, [client] { client->abort(); });
-        connect(client, &QLocalSocket::readyRead, this, [this, client] {
-            if (!client->canReadLine()) {
-                if (client->bytesAvailable() > maximumRequestBytes)
-                    client->abort();
-                return;
-            }
-            QByteArray line = client->readLine(maximumRequestBytes);
-            client->disconnectFromServer();
-            // A line longer than a request can be arrives cut short: not a request of ours.
-            if (!line.endsWith('\n'))
-                return;
-            line = line.trimmed();
-            if (line == "reopen") {
-                Q_EMIT reopenRequested({});
-            } else if (line.startsWith("reopen ")) {
-                const QByteArray token = line.mid(7).trimmed();
-                // Tokens are printable ASCII; anything else is not a request of ours.
-                const bool printable = std::all_of(token.begin(), token.end(),
-                                                   [](char c) { return c > ' ' && c < 0x7f; });
-                if (printable)
-                    Q_EMIT reopenRequested(token);
-            }
-        });
-    }
-}
-
-bool SingleInstance::sendReopen(const QByteArray& activationToken) {
-    QByteArray request = "reopen";
-    if (!activationToken.isEmpty())
-        request += ' ' + activationToken;
-    request += '\n';
-
-    // The running instance may hold the lock but still be starting up: try for a while.
-    for (int attempt = 0; attempt < connectAttempts; ++attempt) {
-        QLocalSocket socket;
-        socket.connectToServer(m_socketPath);
-        if (socket.waitForConnected(connectTimeoutMs)) {
-            socket.write(request);
-            const bool sent = socket.waitForBytesWritten(connectTimeoutMs);
-            socket.disconnectFromServer();
-            if (sent)
-                return true;
-        }
-        QThread::msleep(connectTimeoutMs / 2);
-    }
+bool SingleInstance::fail(std::string_view what, int error) {
+    m_failure = "Zorvant cannot use its runtime folder " + m_folder.native() + ": " +
+                std::string(what) + ": " + std::strerror(error);
     return false;
+}
+
+bool SingleInstance::prepareFolder() {
+    // $XDG_RUNTIME_DIR is the session's to make; the fallback is ours, and must stay private
+    // because it lies in a folder that every user can write.
+    if (!isFallback(m_folder))
+        return true;
+    if (::mkdir(m_folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return fail("cannot create it", errno);
+    struct stat info {};
+    if (::lstat(m_folder.c_str(), &info) != 0)
+        return fail("cannot examine it", errno);
+    if (!S_ISDIR(info.st_mode))
+        return fail("it is not a folder", ENOTDIR);
+    if (info.st_uid != ::geteuid())
+        return fail("it belongs to another user", EPERM);
+    if ((info.st_mode & 077) != 0 && ::chmod(m_folder.c_str(), 0700) != 0)
+        return fail("cannot make it private", errno);
+    return true;
+}
+
+SingleInstance::LockState SingleInstance::tryLock() {
+    if (m_lock < 0) {
+        m_lock = ::open(lockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_lock < 0) {
+            fail("cannot open zorvant.lock", errno);
+            return LockState::error;
+        }
+    }
+    for (;;) {
+        if (::flock(m_lock, LOCK_EX | LOCK_NB) == 0)
+            break;
+        if (errno == EWOULDBLOCK)
+            return LockState::held;
+        if (errno != EINTR) {
+            fail("cannot lock zorvant.lock", errno);
+            return LockState::error;
+        }
+    }
+    // For whoever looks: which process holds it.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(m_lock, 0) == 0) {
+        [[maybe_unused]] const auto written = ::pwrite(m_lock, pid.data(), pid.size(), 0);
+    }
+    return LockState::taken;
+}
+
+SingleInstance::Delivery SingleInstance::deliver(const std::string& request) {
+    const std::filesystem::path path = socketPath();
+    if (!fitsSocketAddress(path))
+        return Delivery::unreachable;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return Delivery::unreachable;
+    const sockaddr_un address = socketAddress(path);
+    // Not listening yet (no file, or refused), or its queue is full: try again later.
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return Delivery::unreachable;
+    }
+    const auto deadline = Clock::now() + m_timing.answerWithin;
+    std::size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t count =
+            ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (count > 0) {
+            sent += static_cast<std::size_t>(count);
+        } else if (!(count < 0 && (errno == EAGAIN || errno == EINTR) &&
+                     waitFor(fd, POLLOUT, deadline))) {
+            ::close(fd);
+            return Delivery::silent;
+        }
+    }
+    std::string reply;
+    char buffer[16];
+    while (reply.find('\n') == std::string::npos && reply.size() < answer.size()) {
+        const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+        if (count > 0)
+            reply.append(buffer, static_cast<std::size_t>(count));
+        else if (count == 0 || (errno != EAGAIN && errno != EINTR) ||
+                 !waitFor(fd, POLLIN, deadline))
+            break;
+    }
+    ::close(fd);
+    return reply == answer ? Delivery::answered : Delivery::silent;
+}
+
+SingleInstance::Outcome SingleInstance::claimOrReopen(std::string_view activationToken) {
+    if (!prepareFolder())
+        return Outcome::failed;
+    const std::string request = reopenRequestLine(activationToken);
+    const auto deadline = Clock::now() + m_timing.connectWithin;
+    for (;;) {
+        switch (tryLock()) {
+        case LockState::taken:
+            return Outcome::primary;
+        case LockState::error:
+            return Outcome::failed;
+        case LockState::held:
+            break;
+        }
+        switch (deliver(request)) {
+        case Delivery::answered:
+            return Outcome::reopened;
+        case Delivery::silent:
+            return Outcome::notAnswering;
+        case Delivery::unreachable:
+            break;
+        }
+        if (Clock::now() >= deadline)
+            return Outcome::notAnswering;
+        std::this_thread::sleep_for(m_timing.retryEvery);
+    }
+}
+
+bool SingleInstance::listen() {
+    const std::filesystem::path path = socketPath();
+    if (!fitsSocketAddress(path))
+        return fail("cannot create zorvant.socket there", ENAMETOOLONG);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return fail("cannot create a socket", errno);
+    // The file takes the socket's mode when it is bound: this user's alone, whatever the umask.
+    ::fchmod(fd, 0600);
+    // Holding the lock, a socket file here is one a crashed instance left.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        const int error = errno;
+        ::close(fd);
+        return fail("cannot remove the old zorvant.socket", error);
+    }
+    const sockaddr_un address = socketAddress(path);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, listenBacklog) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail("cannot listen on zorvant.socket", error);
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0)
+        m_socketInode = info.st_ino;
+    m_listening = fd;
+    return true;
 }

@@ -1,6 +1,8 @@
 #include "app/zorvant_app.h"
 
 #include <csignal>
+#include <string>
+#include <utility>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,7 +11,7 @@
 #include <QSocketNotifier>
 
 #include "app/app_delegate.h"
-#include "app/single_instance.h"
+#include "app/reopen_server.h"
 #include "app/windowing_platform.h"
 #include "platform/freedesktop_opener.h"
 #include "platform/log.h"
@@ -44,32 +46,34 @@ void quitOnTerminationSignals(QObject* owner) {
 
 } // namespace
 
-int ZorvantApp::main(int argc, char** argv) {
+int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
+    // Whatever must be settled before Qt picks and starts its platform goes here.
     chooseWindowingPlatform();
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvant"));
-    QApplication::setDesktopFileName(QStringLiteral("zorvant"));
+    QApplication::setDesktopFileName(QStringLiteral("org.zorvant.Zorvant"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    SingleInstance instance;
-    if (instance.claim() == SingleInstance::Role::secondary) {
-        if (instance.sendReopen(qgetenv("XDG_ACTIVATION_TOKEN")))
-            return 0;
-        diagnostic("Zorvant is already running but does not answer.");
-        return 1;
-    }
-
     quitOnTerminationSignals(&application);
+
+    // The activation token of the reopen request that brought the panel up, handed on once
+    // to the file manager that a folder opened from it starts.
+    auto activationToken = std::make_shared<std::string>();
+    auto opener = std::make_shared<FreedesktopOpener>(
+        [activationToken] { return std::exchange(*activationToken, {}); });
 
     ZorvantApp app;
     FolderModelServices services;
     services.defaults = std::make_shared<UserDefaults>(UserDefaults::standardLocation());
-    app.appDelegate = std::make_unique<AppDelegate>(
-        AppDelegate::Environment{std::move(services), std::make_shared<FreedesktopOpener>(), {}});
+    app.appDelegate =
+        std::make_unique<AppDelegate>(AppDelegate::Environment{std::move(services), opener, {}});
     app.appDelegate->applicationDidFinishLaunching();
 
-    QObject::connect(&instance, &SingleInstance::reopenRequested, app.appDelegate.get(),
-                     [&app](const QByteArray& token) {
+    ReopenServer reopenServer(reopenSocket);
+    QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(),
+                     [&app, activationToken](const QByteArray& token) {
+                         *activationToken = token.toStdString();
                          app.appDelegate->applicationShouldHandleReopen(false, token);
                      });
 

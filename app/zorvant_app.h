@@ -8,8 +8,9 @@ class AppDelegate;
 // It runs until the session ends it (SIGTERM, or SIGINT in a terminal).
 class ZorvantApp {
 public:
-    // Runs the program; the result is the process's exit status.
-    static int main(int argc, char** argv);
+    // Runs the program as the user's one instance; reopenSocket listens for the requests of
+    // later launches. The result is the process's exit status.
+    static int main(int argc, char** argv, int reopenSocket);
 
 private:
     std::unique_ptr<AppDelegate> appDelegate;

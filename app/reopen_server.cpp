@@ -1,0 +1,117 @@
+#include "app/reopen_server.h"
+
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "app/reopen_request.h"
+
+namespace {
+
+constexpr int silentClientTimeoutMs = 2000;
+// Connections beyond these are hung up on at once, so that a flood cannot use up descriptors.
+constexpr int maximumClients = 32;
+// After running out of descriptors, the pause before accepting again.
+constexpr int acceptPauseMs = 100;
+
+} // namespace
+
+// One connection, from its acceptance until it is hung up on.
+class ReopenServer::Client : public QObject {
+public:
+    Client(int fd, QObject* parent) : QObject(parent), fd(fd), readable(fd, QSocketNotifier::Read) {
+        silence.setSingleShot(true);
+        silence.start(silentClientTimeoutMs);
+    }
+    ~Client() override {
+        readable.setEnabled(false);
+        ::close(fd);
+    }
+
+    const int fd;
+    bool dropped = false;
+    std::string received;
+    QSocketNotifier readable;
+    QTimer silence;
+};
+
+ReopenServer::ReopenServer(int listeningSocket, QObject* parent)
+    : QObject(parent), m_listeningSocket(listeningSocket),
+      m_incoming(new QSocketNotifier(listeningSocket, QSocketNotifier::Read, this)) {
+    connect(m_incoming, &QSocketNotifier::activated, this, &ReopenServer::acceptClients);
+}
+
+ReopenServer::~ReopenServer() = default;
+
+void ReopenServer::acceptClients() {
+    for (;;) {
+        const int fd = ::accept4(m_listeningSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                m_incoming->setEnabled(false);
+                QTimer::singleShot(acceptPauseMs, this, [this] { m_incoming->setEnabled(true); });
+            }
+            return;
+        }
+        if (m_clients >= maximumClients) {
+            ::close(fd);
+            continue;
+        }
+        auto* client = new Client(fd, this);
+        ++m_clients;
+        // The request usually came with the connection: no need to wait for another round.
+        if (serve(client))
+            continue;
+        // Still waiting for it.
+        connect(&client->readable, &QSocketNotifier::activated, client,
+                [this, client] { serve(client); });
+        connect(&client->silence, &QTimer::timeout, client, [this, client] { drop(client); });
+    }
+}
+
+bool ReopenServer::serve(Client* client) {
+    char buffer[512];
+    for (;;) {
+        const ssize_t count = ::recv(client->fd, buffer, sizeof buffer, 0);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && errno == EAGAIN)
+            return false;
+        if (count <= 0)
+            break;
+        client->received.append(buffer, static_cast<std::size_t>(count));
+        const auto end = client->received.find('\n');
+        if (end == std::string::npos) {
+            if (client->received.size() >= maximumReopenRequestBytes)
+                break;
+            continue;
+        }
+        const std::optional<std::string> token =
+            parseReopenRequest(std::string_view(client->received).substr(0, end));
+        if (!token)
+            break;
+        [[maybe_unused]] const auto sent =
+            ::send(client->fd, "ok\n", 3, MSG_NOSIGNAL | MSG_DONTWAIT);
+        drop(client);
+        Q_EMIT reopenRequested(QByteArray::fromStdString(*token));
+        return true;
+    }
+    drop(client);
+    return true;
+}
+
+void ReopenServer::drop(Client* client) {
+    if (client->dropped)
+        return;
+    client->dropped = true;
+    client->readable.setEnabled(false);
+    client->silence.stop();
+    --m_clients;
+    client->deleteLater();
+}
