@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """Startup time and idle memory of zorvant against a bare Qt tray program (bare_tray).
 
-Both run under Xvfb with the trayer tray host, alternating, RUNS times each:
+Both run under Xvfb with the trayer tray host, one after the other in each of RUNS rounds
+(which goes first alternates):
   startup: from exec until the program's tray icon window is viewable;
-  idle memory: VmRSS one second after that.
-Prints the medians, then `startup_ratio: R` and `rss_ratio: R` (zorvant / bare), and exits
-non-zero when zorvant is over its targets.
+  idle memory: RSS (VmRSS) and USS (private pages) one second after that.
+Each round gives one ratio per measure (zorvant / bare, measured side by side), which keeps
+them steady on a loaded machine. Prints `startup_ratio: R`, `rss_ratio: R` and `uss_ratio: R`,
+each the median of its round ratios with their interquartile range beside it, and exits
+non-zero when zorvant is over a target.
 
 usage: startup_bench.py --zorvant PATH --bare PATH
 """
@@ -23,9 +26,8 @@ import sys
 import tempfile
 import time
 
-RUNS = 7
-STARTUP_TARGET = 1.25
-RSS_TARGET = 1.15
+RUNS = 17
+TARGETS = {"startup_ratio": 1.25, "rss_ratio": 1.15, "uss_ratio": 1.15}
 WM_CLASS, STRING = 67, 31  # predefined atoms
 _libc = ctypes.CDLL("libc.so.6")
 
@@ -133,8 +135,28 @@ def wait_until(condition, timeout):
         time.sleep(0.002)
 
 
+def quartiles(values):
+    """The median and the interquartile range of at least two values."""
+    q1, median, q3 = statistics.quantiles(values, n=4, method="inclusive")
+    return median, q1, q3
+
+
+def ratio_line(name, ratios, detail=""):
+    median, q1, q3 = quartiles(ratios)
+    return "%s: %.3f  (IQR %.3f-%.3f over %d rounds%s)" % (name, median, q1, q3, len(ratios),
+                                                          detail)
+
+
+def memory(pid):
+    """(RSS, USS) of a process in kB."""
+    with open("/proc/%d/smaps_rollup" % pid) as rollup:
+        fields = {line.split(":")[0]: int(line.split()[1]) for line in rollup
+                  if line.split()[-1] == "kB"}
+    return fields["Rss"], fields["Private_Clean"] + fields["Private_Dirty"]
+
+
 def measure(binary, wm_class, env, x, work, run):
-    """One launch: (seconds until the icon is viewable, VmRSS in kB one second later)."""
+    """One launch: (seconds until the icon is viewable, RSS, USS in kB one second later)."""
     folder = tempfile.mkdtemp(prefix="run%d-" % run, dir=work)
     os.makedirs(os.path.join(folder, "runtime"), mode=0o700)
     env = dict(env, XDG_CONFIG_HOME=os.path.join(folder, "config"),
@@ -145,8 +167,7 @@ def measure(binary, wm_class, env, x, work, run):
         wait_until(lambda: x.visible_with_class(wm_class), 60)
         startup = time.monotonic() - start
         time.sleep(1)
-        with open("/proc/%d/status" % process.pid) as status:
-            rss = next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
+        rss, uss = memory(process.pid)
     finally:
         process.send_signal(signal.SIGTERM)
         try:
@@ -156,7 +177,7 @@ def measure(binary, wm_class, env, x, work, run):
             process.wait()
     # The next launch of the same program must not find this one's icon.
     wait_until(lambda: not x.visible_with_class(wm_class), 30)
-    return startup, rss
+    return startup, rss, uss
 
 
 def main():
@@ -191,18 +212,19 @@ def main():
                 process.kill()
         shutil.rmtree(work, ignore_errors=True)
 
-    medians = {}
+    ratios = {name: [z / b for z, b in zip((r[i] for r in samples["zorvant"]),
+                                             (r[i] for r in samples["bare"]))]
+              for i, name in enumerate(TARGETS)}
     for name, runs in samples.items():
-        startups, rss = [s for s, _ in runs], [r for _, r in runs]
-        medians[name] = (statistics.median(startups), statistics.median(rss))
-        print("%-8s startup ms %s median %.1f; RSS kB %s median %d" % (
-            name, " ".join("%.0f" % (s * 1000) for s in startups), medians[name][0] * 1000,
-            " ".join(str(r) for r in rss), medians[name][1]))
-    startup_ratio = medians["zorvant"][0] / medians["bare"][0]
-    rss_ratio = medians["zorvant"][1] / medians["bare"][1]
-    print("startup_ratio: %.3f" % startup_ratio)
-    print("rss_ratio: %.3f" % rss_ratio)
-    return 0 if startup_ratio <= STARTUP_TARGET and rss_ratio <= RSS_TARGET else 1
+        startup, _, _ = quartiles([r[0] * 1000 for r in runs])
+        rss, _, _ = quartiles([r[1] for r in runs])
+        uss, _, _ = quartiles([r[2] for r in runs])
+        print("%-8s startup median %.1f ms, RSS median %d kB, USS median %d kB"
+              % (name, startup, rss, uss))
+    for name, values in ratios.items():
+        print(ratio_line(name, values))
+    return 0 if all(quartiles(ratios[name])[0] <= target
+                    for name, target in TARGETS.items()) else 1
 
 
 if __name__ == "__main__":
