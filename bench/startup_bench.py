@@ -26,7 +26,7 @@ import sys
 import tempfile
 import time
 
-RUNS = 17
+RUNS = 25
 TARGETS = {"startup_ratio": 1.25, "rss_ratio": 1.15, "uss_ratio": 1.15}
 WM_CLASS, STRING = 67, 31  # predefined atoms
 _libc = ctypes.CDLL("libc.so.6")
