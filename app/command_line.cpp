@@ -81,10 +81,10 @@ std::string versionText() {
     return std::string("zorvant ") + ZORVANT_VERSION + "\n";
 }
 
-std::optional<std::string> missingDisplay(const char* (*getenv)(const char*)) {
-    if (isSet(getenv("DISPLAY")) || isSet(getenv("WAYLAND_DISPLAY")))
+std::optional<std::string> missingDisplay(const char* (*lookup)(const char*)) {
+    if (isSet(lookup("DISPLAY")) || isSet(lookup("WAYLAND_DISPLAY")))
         return std::nullopt;
-    const char* platform = getenv("QT_QPA_PLATFORM");
+    const char* platform = lookup("QT_QPA_PLATFORM");
     if (!needsDisplay(platform ? platform : ""))
         return std::nullopt;
     return "Zorvant needs a desktop session to show its tray icon, but neither DISPLAY nor "

@@ -21,5 +21,5 @@ std::string versionText();
 
 // Why this environment offers no display to put the tray icon and the panel on, or none.
 // A platform plugin chosen through QT_QPA_PLATFORM that needs no display (offscreen, vnc,
-// eglfs...) is left to Qt. getenv stands for the process's environment.
-std::optional<std::string> missingDisplay(const char* (*getenv)(const char*));
+// eglfs...) is left to Qt. lookup stands for the process's environment (std::getenv).
+std::optional<std::string> missingDisplay(const char* (*lookup)(const char*));
