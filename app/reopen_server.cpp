@@ -15,8 +15,9 @@
 namespace {
 
 constexpr int silentClientTimeoutMs = 2000;
-// Connections beyond these are hung up on at once, so that a flood cannot use up descriptors.
-constexpr int maximumClients = 32;
+// Connections held open at most; beyond these the oldest is hung up on, so that a flood of
+// silent clients can neither use up descriptors nor shut a real request out.
+constexpr std::size_t maximumClients = 32;
 // After running out of descriptors, the pause before accepting again.
 constexpr int acceptPauseMs = 100;
 
@@ -59,12 +60,10 @@ void ReopenServer::acceptClients() {
             }
             return;
         }
-        if (m_clients >= maximumClients) {
-            ::close(fd);
-            continue;
-        }
+        if (m_clients.size() >= maximumClients)
+            drop(m_clients.front());
         auto* client = new Client(fd, this);
-        ++m_clients;
+        m_clients.push_back(client);
         // The request usually came with the connection: no need to wait for another round.
         if (serve(client))
             continue;
@@ -112,6 +111,6 @@ void ReopenServer::drop(Client* client) {
     client->dropped = true;
     client->readable.setEnabled(false);
     client->silence.stop();
-    --m_clients;
+    std::erase(m_clients, client);
     client->deleteLater();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <QByteArray>
 #include <QObject>
 
@@ -32,5 +34,6 @@ private:
 
     int m_listeningSocket;
     QSocketNotifier* m_incoming;
-    int m_clients = 0;
+    // The connections still open, oldest first.
+    std::vector<Client*> m_clients;
 };

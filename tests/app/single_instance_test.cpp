@@ -152,6 +152,21 @@ TEST(SingleInstanceTest, OnlyARequestIsAnsweredAndASilentClientHoldsNothingUp) {
     ::close(silent);
 }
 
+// However many clients connect and say nothing, a request that comes after them is served.
+TEST(SingleInstanceTest, AFloodOfSilentClientsDoesNotShutOutARequest) {
+    TempDir temp;
+    RunningInstance first(temp.path());
+    std::vector<int> silent;
+    for (int i = 0; i < 100; ++i) {
+        silent.push_back(connectTo(first.instance.socketPath()));
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(exchange(first.instance.socketPath(), "reopen\n"), "ok\n");
+    EXPECT_EQ(first.reopens.size(), 1);
+    for (const int fd : silent)
+        ::close(fd);
+}
+
 // A crash leaves the lock file and the socket behind; neither is held by anyone, so the next
 // launch is the first one again and serves requests on a new socket.
 TEST(SingleInstanceTest, AStaleLockAndSocketAreTakenOver) {
