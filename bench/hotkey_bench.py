@@ -28,7 +28,7 @@ import time
 
 from startup_bench import quartiles, ratio_line, spawn, start_desktop, wait_until
 
-ROUNDS = 21
+ROUNDS = 31
 WARM_UP = 3
 # The pause after each measurement, so that the next one finds zorvant idle again, not still
 # writing its recents or repainting after the one before.
