@@ -12,6 +12,10 @@
 
 inline constexpr std::size_t maximumReopenRequestBytes = 4096;
 
+// What the running instance answers to a request it took, so that a launch can tell an
+// instance that took the request from one that only let it connect.
+inline constexpr std::string_view reopenAnswer = "ok\n";
+
 // The activation token of a request line given without its line feed: empty for a bare
 // "reopen", none for anything that is not a request. No whitespace is tolerated around or
 // inside the words.

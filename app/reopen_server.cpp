@@ -95,8 +95,8 @@ bool ReopenServer::serve(Client* client) {
             parseReopenRequest(std::string_view(client->received).substr(0, end));
         if (!token)
             break;
-        [[maybe_unused]] const auto sent =
-            ::send(client->fd, "ok\n", 3, MSG_NOSIGNAL | MSG_DONTWAIT);
+        [[maybe_unused]] const auto sent = ::send(client->fd, reopenAnswer.data(),
+                                                  reopenAnswer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         drop(client);
         Q_EMIT reopenRequested(QByteArray::fromStdString(*token));
         return true;

@@ -20,7 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view answer = "ok\n";
 constexpr int listenBacklog = 16;
 
 // Without $XDG_RUNTIME_DIR: a folder of this user's own under the temporary folder.
@@ -169,7 +168,7 @@ SingleInstance::Delivery SingleInstance::deliver(const std::string& request) {
     }
     std::string reply;
     char buffer[16];
-    while (reply.find('\n') == std::string::npos && reply.size() < answer.size()) {
+    while (reply.find('\n') == std::string::npos && reply.size() < reopenAnswer.size()) {
         const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
         if (count > 0)
             reply.append(buffer, static_cast<std::size_t>(count));
@@ -178,7 +177,7 @@ SingleInstance::Delivery SingleInstance::deliver(const std::string& request) {
             break;
     }
     ::close(fd);
-    return reply == answer ? Delivery::answered : Delivery::silent;
+    return reply == reopenAnswer ? Delivery::answered : Delivery::silent;
 }
 
 SingleInstance::Outcome SingleInstance::claimOrReopen(std::string_view activationToken) {
