@@ -4,11 +4,13 @@
 #include <string>
 #include <utility>
 
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "app/app_delegate.h"
 #include "app/reopen_server.h"
@@ -76,6 +78,11 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
                          *activationToken = token.toStdString();
                          app.appDelegate->applicationShouldHandleReopen(false, token);
                      });
+
+    // Start-up leaves much freed memory inside the heap (the settings parsed, the fonts
+    // configured, the interface laid out); once the program idles, give those pages back,
+    // since a tray program then idles for the rest of the session.
+    QTimer::singleShot(0, &application, [] { ::malloc_trim(0); });
 
     const int status = QApplication::exec();
     // The panel and the tray icon go before the application object does.
