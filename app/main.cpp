@@ -54,9 +54,9 @@ int runFirstInstance(int argc, char** argv, int reopenSocket) {
         }
         return entry(argc, argv, reopenSocket);
     }
-    diagnostic("Zorvant is not installed completely: cannot load its program module" +
-               (errors.empty() ? std::string(" ") + ZORVANT_MODULE_INSTALLED + " from " + folder
-                               : ": " + errors));
+    diagnostic(errors.empty() ? "Zorvant is not installed completely: its program module " +
+                                    folder + ZORVANT_MODULE_INSTALLED + " is missing"
+                              : "Zorvant cannot load its program module: " + errors);
     return 1;
 }
 
