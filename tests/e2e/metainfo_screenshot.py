@@ -1,0 +1,79 @@
+#!/usr/bin/python3
+# The panel as software centres show it: Zorvant on Xvfb over a root of a few plausible dockets,
+# four of them opened through the panel, a number being typed. The panel window alone is saved
+# as panel.png; packaging/screenshots/panel.png, which the AppStream metadata names, is a copy.
+#
+# usage: metainfo_screenshot.py ZORVANT SCREENSHOT_FOLDER
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+from zorvant_e2e import CHOOSER, PANEL, Session, check, wait_for
+
+# Typed number, then the docket folder it opens, relative to the root.
+OPENED = [("98712", "a-987/98712 Estate of Brown"),
+          ("4521", "a-J0045/J004521 Harbour Lease"),
+          ("123456", "a-J1234/J123456 Northwind Merger"),
+          ("12345", "a-123/12345 Smith v Jones")]
+
+
+def take(session, screenshots):
+    # A root of its own with a short path, which the panel shows whole.
+    session.root = os.path.join(session.work, "Dockets")
+    root = os.fsencode(session.root)
+    for _, folder in OPENED:
+        os.makedirs(os.path.join(session.root, folder), exist_ok=True)
+    session.start_desktop()
+    icon = session.launch_to_panel()
+    session.press("shift+Tab", "space")
+    wait_for("the folder chooser", lambda: session.window(CHOOSER, True))
+    session.enter(session.root)
+    wait_for("the panel back after the chooser",
+             lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+    # Shown anew, the panel puts the keyboard into the number field.
+    session.click(icon)
+    wait_for("the panel to hide on a click", lambda: not session.window(PANEL))
+    session.click(icon)
+    wait_for("the focused panel again", lambda: session.window(PANEL, True))
+    expected = []
+    for number, folder in OPENED:
+        session.enter(number)
+        expected.append(root + b"/" + os.fsencode(folder))
+        session.expect_opened(expected)
+    session.press("ctrl+a")
+    session.xdotool("type", "--delay", "40", "2024")
+    panel = session.window(PANEL, True)
+    check(panel, "the panel lost the keyboard")
+    session.shot("metainfo")
+    image = os.path.join(screenshots, "panel.png")
+    session.run("import", "-window", panel, image)
+    size = subprocess.run(["identify", "-format", "%wx%h", image], capture_output=True,
+                          text=True).stdout
+    check(size == "420x420", "the panel screenshot is %s, not 420x420" % size)
+    check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
+
+
+def main(zorvant, screenshots):
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
+    work = tempfile.mkdtemp(prefix="zorvant-")
+    session = Session(work, os.path.abspath(zorvant), screenshots, False)
+    try:
+        take(session, screenshots)
+    except AssertionError as failure:
+        print("FAIL: %s\n(work folder %s, screenshots in %s)" % (failure, work, screenshots))
+        for log in sorted(name for name in os.listdir(work) if name.endswith(".log")):
+            print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
+        return 1
+    finally:
+        for process in reversed(session.processes):
+            session.stop(process)
+    shutil.rmtree(work, ignore_errors=True)
+    print("saved " + os.path.join(screenshots, "panel.png"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
