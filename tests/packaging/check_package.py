@@ -25,6 +25,7 @@ EXPECTED = [
     "/usr/share/doc/zorvant/changelog.gz",
 ] + ["/usr/share/icons/hicolor/%dx%d/apps/org.zorvant.Zorvant.png" % (size, size)
      for size in (16, 22, 24, 32, 48, 64, 128, 256)]
+MODULE = "libzorvant-gui.so"
 
 
 def output(*argv):
@@ -46,8 +47,9 @@ def main(cpack, build, version):
 
     work = tempfile.mkdtemp(prefix="zorvant-package-")
     try:
-        run = subprocess.run([cpack, "-G", "DEB", "--config", os.path.join(build, "CPackConfig.cmake"),
-                              "-B", work], cwd=build, capture_output=True, text=True)
+        config = os.path.join(build, "CPackConfig.cmake")
+        run = subprocess.run([cpack, "-G", "DEB", "--config", config, "-B", work], cwd=build,
+                             capture_output=True, text=True)
         if run.returncode != 0:
             print(run.stdout + run.stderr)
             print("FAIL: cpack exited %d" % run.returncode)
@@ -59,11 +61,17 @@ def main(cpack, build, version):
         expect(os.path.basename(deb) == "zorvant_%s_%s.deb" % (version, arch),
                "the package is named " + os.path.basename(deb))
 
-        contents = {line.split()[-1].lstrip(".") for line in output("dpkg-deb", "-c", deb).splitlines()}
+        contents = {line.split()[-1].lstrip(".")
+                    for line in output("dpkg-deb", "-c", deb).splitlines()}
         for path in EXPECTED:
             expect(path in contents, "the package lacks " + path)
         expect(not [path for path in contents if path.startswith("/usr/etc")],
                "the package installs under /usr/etc")
+        # The program module that the launcher loads, where the build makes one.
+        if os.path.exists(os.path.join(build, "app", MODULE)):
+            module = re.compile(r"/usr/lib/(.+/)?zorvant/" + re.escape(MODULE))
+            expect([path for path in contents if module.fullmatch(path)],
+                   "the package lacks the program module " + MODULE)
 
         depends = package_names(output("dpkg-deb", "-f", deb, "Depends"))
         expect(not [name for name in depends if name.endswith("-dev")],
