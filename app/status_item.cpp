@@ -21,8 +21,9 @@ struct TrayIconNames {
     const char* symbolic;
     const char* symbolicFile;
 };
-constexpr TrayIconNames trayIconNames{"folder", ":/zorvant/folder.png", "folder",
-                                      ":/zorvant/folder.png"};
+constexpr TrayIconNames trayIconNames{
+    "org.zorvant.Zorvant-tray", ":/zorvant/icons/org.zorvant.Zorvant-tray.svg",
+    "org.zorvant.Zorvant-tray-symbolic", ":/zorvant/icons/org.zorvant.Zorvant-tray-symbolic.svg"};
 
 // The sizes a StatusNotifierItem host may draw the icon at, for hosts that cannot find it by name.
 constexpr int imageSizes[] = {16, 22, 24, 32, 48};
