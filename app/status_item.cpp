@@ -36,8 +36,11 @@ bool isGnome() {
     return desktops.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive);
 }
 
+// GNOME Shell recolours a symbolic icon to its top bar only when it finds it by name in the icon
+// theme. Where the theme lacks it (a build that is not installed) the image sent instead would
+// stay dark on the dark bar, so the colour icon goes there.
 bool wantsSymbolicIcon() {
-    return isGnome();
+    return isGnome() && QIcon::hasThemeIcon(QLatin1String(trayIconNames.symbolic));
 }
 
 QString trayIconName() {

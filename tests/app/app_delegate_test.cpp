@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDBusArgument>
 #include <QDBusVariant>
+#include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <QImage>
 #include <QScreen>
@@ -119,6 +121,55 @@ TEST_F(AppDelegateTest, OnGnomeTheFirstDoubleClickIsOneClickHoweverItArrives) {
     EXPECT_TRUE(closed);
     EXPECT_TRUE(shownAgain);
     EXPECT_EQ(seen, "afaf");
+}
+
+// GNOME as the desktop, and an icon theme of the test's own that has the symbolic tray icon or
+// not; the process's own settings come back afterwards.
+class GnomeIconTheme {
+public:
+    GnomeIconTheme(const std::filesystem::path& root, bool withSymbolicIcon)
+        : m_desktop(qgetenv("XDG_CURRENT_DESKTOP")), m_paths(QIcon::themeSearchPaths()),
+          m_theme(QIcon::themeName()) {
+        const QString hicolor = QString::fromStdString((root / "hicolor").string());
+        QDir().mkpath(hicolor + QStringLiteral("/scalable/status"));
+        QFile index(hicolor + QStringLiteral("/index.theme"));
+        if (index.open(QIODevice::WriteOnly))
+            index.write("[Icon Theme]\nName=Hicolor\nDirectories=scalable/status\n\n"
+                        "[scalable/status]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+        index.close();
+        if (withSymbolicIcon)
+            QFile::copy(
+                QStringLiteral(":/zorvant/icons/org.zorvant.Zorvant-tray-symbolic.svg"),
+                hicolor + QStringLiteral("/scalable/status/org.zorvant.Zorvant-tray-symbolic.svg"));
+        qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+        QIcon::setThemeSearchPaths({QString::fromStdString(root.string())});
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+    }
+    ~GnomeIconTheme() {
+        qputenv("XDG_CURRENT_DESKTOP", m_desktop);
+        QIcon::setThemeSearchPaths(m_paths);
+        QIcon::setThemeName(m_theme);
+    }
+
+private:
+    QByteArray m_desktop;
+    QStringList m_paths;
+    QString m_theme;
+};
+
+// GNOME's top bar recolours only an icon it finds in the theme: the image of a symbolic icon it
+// cannot find would stay dark on the dark bar.
+TEST_F(AppDelegateTest, GnomeGetsTheSymbolicIconOnlyWhereTheThemeHasIt) {
+    for (const bool installed : {false, true}) {
+        const GnomeIconTheme theme(temp / (installed ? "installed" : "bare"), installed);
+        tray.startWatcher();
+        launch();
+        ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+        EXPECT_EQ(itemProperty(QStringLiteral("IconName")).toString().toStdString(),
+                  installed ? "org.zorvant.Zorvant-tray-symbolic" : "org.zorvant.Zorvant-tray");
+        delegate.reset();
+        tray.stopWatcher();
+    }
 }
 
 TEST_F(AppDelegateTest, TheMenuShowsThePanelAndNeverHidesIt) {
