@@ -83,6 +83,8 @@ bool qtMadeAStatusNotifierIcon() {
 } // namespace
 
 StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_unique<QMenu>()) {
+    m_secondHalfWindow.setSingleShot(true);
+    connect(&m_secondHalfWindow, &QTimer::timeout, this, &StatusItem::endFirstGesture);
     const QString showLabel = tr("Show Dockets");
     connect(m_menu->addAction(showLabel), &QAction::triggered, this, &StatusItem::showRequested);
 
@@ -100,6 +102,8 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
             if (x != 0 || y != 0)
                 m_lastClick = QPoint(x, y);
             Q_EMIT clicked(QByteArray::fromStdString(activationToken));
+            if (isGnome() && !m_firstGestureSeen)
+                awaitSecondHalf();
         });
     m_contextMenuRequests = m_statusNotifierItem->observeContextMenuRequests(
         [this](int x, int y) { m_menu->popup(QPoint(x, y)); });
@@ -109,18 +113,36 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
 StatusItem::~StatusItem() = default;
 
 bool StatusItem::isSecondHalfOfADoubleClick() {
+    if (!m_awaitingSecondHalf)
+        return false;
+    endFirstGesture();
+    return true;
+}
+
+void StatusItem::awaitSecondHalf() {
     // GNOME's tray extension turns a double click into Activate. Until it has seen the item
-    // answer one, it makes the first double click two Activates, on the press and on the
-    // release: one gesture, so one click. Later double clicks, however quick, are one each, and
-    // elsewhere Activate is a single click, so nothing else is merged.
-    if (!isGnome() || !m_firstGesturePending)
-        return false;
-    if (!m_firstActivation.isValid()) {
-        m_firstActivation.start();
-        return false;
-    }
-    m_firstGesturePending = false;
-    return m_firstActivation.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    // answer one, it may make the first double click two Activates, on the press and on the
+    // release: one gesture, so one click. Timed from the end of the first, since showing the
+    // panel on a busy machine can outlast a double click while the second waits in the queue.
+    // Later double clicks, however quick, are one each, and elsewhere Activate is a single
+    // click, so nothing else is merged.
+    m_firstGestureSeen = true;
+    m_awaitingSecondHalf = true;
+    // Keys or a click in between make it two gestures, whatever the clock says.
+    qApp->installEventFilter(this);
+    m_secondHalfWindow.start(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+}
+
+void StatusItem::endFirstGesture() {
+    m_awaitingSecondHalf = false;
+    m_secondHalfWindow.stop();
+    qApp->removeEventFilter(this);
+}
+
+bool StatusItem::eventFilter(QObject*, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress)
+        endFirstGesture();
+    return false;
 }
 
 void StatusItem::show() {
@@ -130,8 +152,8 @@ void StatusItem::show() {
 
 void StatusItem::followTrays() {
     // A tray that takes the icon up anew learns afresh how it answers.
-    m_firstGesturePending = true;
-    m_firstActivation.invalidate();
+    m_firstGestureSeen = false;
+    endFirstGesture();
     if (m_statusNotifierItem->isInTray()) {
         if (m_xembedIcon)
             m_xembedIcon->hide();

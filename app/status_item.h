@@ -4,11 +4,11 @@
 #include <optional>
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 
 #include "platform/signal.h"
 
@@ -52,6 +52,9 @@ Q_SIGNALS:
 
 private:
     bool isSecondHalfOfADoubleClick();
+    void awaitSecondHalf();
+    void endFirstGesture();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void followTrays();
     void makeXEmbedIcon();
 
@@ -62,8 +65,9 @@ private:
     bool m_qtTrayIsStatusNotifier = false;
     std::optional<QPoint> m_lastClick;
     // GNOME's first double click on the icon, which its tray may send as two Activates.
-    bool m_firstGesturePending = true;
-    QElapsedTimer m_firstActivation;
+    bool m_firstGestureSeen = false;
+    bool m_awaitingSecondHalf = false;
+    QTimer m_secondHalfWindow;
     Connection m_activations;
     Connection m_contextMenuRequests;
     Connection m_trayChanges;

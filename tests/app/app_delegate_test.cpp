@@ -123,6 +123,30 @@ TEST_F(AppDelegateTest, OnGnomeTheFirstDoubleClickIsOneClickHoweverItArrives) {
     EXPECT_EQ(seen, "afaf");
 }
 
+// Keys typed into the panel between two Activates mean the user saw it: the second is a click
+// of its own, even within a double click's time.
+TEST_F(AppDelegateTest, OnGnomeKeysBetweenTwoActivatesMakeThemTwoClicks) {
+    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+    tray.startWatcher();
+    launch();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    QElapsedTimer gesture;
+    gesture.start();
+    click(topRight);
+    const bool shown = panel()->isVisible();
+    QTest::keyClick(panel()->findChild<QWidget*>(QStringLiteral("numberField")), Qt::Key_4);
+    click(topRight);
+    const bool quick =
+        gesture.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    const bool closedBySecond = !panel()->isVisible();
+    qputenv("XDG_CURRENT_DESKTOP", desktop);
+    if (!quick)
+        GTEST_SKIP() << "the two calls took longer than a double click";
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(closedBySecond);
+}
+
 // GNOME as the desktop, and an icon theme of the test's own that has the symbolic tray icon or
 // not; the process's own settings come back afterwards.
 class GnomeIconTheme {
