@@ -20,6 +20,10 @@ namespace {
 constexpr qint64 deactivationClickWindowMs = 350;
 // How long, at most, the activation takes to come back from a closed dialog.
 constexpr int dialogHandOverMs = 1000;
+// How long after a quick hide and show the focus-out of the hide may still arrive, and how long
+// the keyboard then has to come back before the panel counts as deactivated after all.
+constexpr qint64 leftoverDeactivationWindowMs = 2000;
+constexpr int focusReturnMs = 1000;
 
 } // namespace
 
@@ -81,6 +85,7 @@ QRect PanelWindow::availableArea(const QScreen* screen) {
 
 void PanelWindow::placeAndShow(const QPoint& position) {
     move(position);
+    ++m_showings;
     // The native window exists before it is shown, so that it is mapped as a panel.
     winId();
     keepOutOfTaskLists(windowHandle());
@@ -95,8 +100,11 @@ void PanelWindow::activate(const QByteArray& activationToken) {
     activateWindow();
     // Hidden and shown again before the X server has moved the focus away, the panel keeps the
     // focus, but Qt 6.4 forgets that its widgets have it: no cursor, no focus frame.
-    if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow())
+    if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow()) {
         QApplication::setActiveWindow(this);
+        // The focus-out of that hide is still on its way; it must not close the panel now.
+        m_leftoverDeactivation.start();
+    }
     if (!activationToken.isEmpty())
         qunsetenv("XDG_ACTIVATION_TOKEN");
     Q_EMIT activated();
@@ -121,6 +129,22 @@ void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
         QApplication::setActiveWindow(this);
         return;
     }
+    // On XWayland the focus-out of a quick hide and show can arrive after the show, before the
+    // compositor hands the keyboard back: the panel closes only if the keyboard stays away.
+    if (m_leftoverDeactivation.isValid() &&
+        m_leftoverDeactivation.elapsed() < leftoverDeactivationWindowMs) {
+        m_leftoverDeactivation.invalidate();
+        QTimer::singleShot(focusReturnMs, this, [this, showing = m_showings] {
+            if (showing == m_showings && isVisible() && !m_ownDialogUp &&
+                QGuiApplication::applicationState() != Qt::ApplicationActive)
+                closeOnDeactivation();
+        });
+        return;
+    }
+    closeOnDeactivation();
+}
+
+void PanelWindow::closeOnDeactivation() {
     m_closedOnDeactivation.start();
     hide();
 }

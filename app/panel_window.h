@@ -47,8 +47,12 @@ private:
     void placeAndShow(const QPoint& position);
     static QRect availableArea(const QScreen* screen);
     void applicationStateChanged(Qt::ApplicationState state);
+    void closeOnDeactivation();
 
     ContentView* m_content;
     bool m_ownDialogUp = false;
     QElapsedTimer m_closedOnDeactivation;
+    // Set when the panel came back before the focus had left it; see applicationStateChanged.
+    QElapsedTimer m_leftoverDeactivation;
+    quint64 m_showings = 0;
 };
