@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/button_text.h"
+#include "ui/accessible_role.h"
+#include "ui/elided_button.h"
+#include "ui/focus_ring.h"
 
 namespace {
 
@@ -28,6 +30,8 @@ ConflictSheet::ConflictSheet(const QString& title, QWidget* parent)
     : QFrame(parent), m_card(new QFrame(this)), m_title(new QLabel(title, m_card)),
       m_buttons(new QVBoxLayout) {
     setObjectName(QStringLiteral("conflictSheet"));
+    // A dialog named by its title, which screen readers announce as focus moves into it.
+    setAccessibleRole(this, QAccessible::Dialog);
     setAccessibleName(title);
     setFocusPolicy(Qt::StrongFocus);
 
@@ -50,6 +54,8 @@ ConflictSheet::ConflictSheet(const QString& title, QWidget* parent)
     cardLayout->addLayout(m_buttons);
     m_buttons->setSpacing(6);
 
+    new FocusRing(m_card);
+
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(16, 16, 16, 16);
     outer->addStretch();
@@ -71,18 +77,12 @@ void ConflictSheet::present(const std::vector<ConflictChoice>& choices) {
     }
     m_choices = choices;
 
-    const int textWidth = parentWidget()->width() - 2 * 16 - 2 * 24;
     QPushButton* first = nullptr;
     for (const ConflictChoice& choice : m_choices) {
-        const QString label = QString::fromStdString(choice.label);
-        auto* button = new QPushButton(m_card);
+        // Folder names can be long: elided as the recent rows are, whole for screen readers.
+        auto* button = new ElidedButton(m_card);
         button->setObjectName(objectNameFor(choice.role));
-        // Folder names can be long: elide what does not fit, keep all of it for screen readers.
-        button->setText(
-            literalButtonText(button->fontMetrics().elidedText(label, Qt::ElideMiddle, textWidth)));
-        button->setAccessibleName(label);
-        button->setToolTip(label);
-        button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        button->setFullText(QString::fromStdString(choice.label));
         const ConflictChoice copy = choice;
         connect(button, &QPushButton::clicked, this, [this, copy] { close(copy); });
         m_buttons->addWidget(button);

@@ -1,5 +1,8 @@
 #include "ui/content_view.h"
 
+#include <functional>
+
+#include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
@@ -8,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -17,12 +21,24 @@
 #include "platform/notification_center.h"
 #include "ui/conflict_sheet.h"
 #include "ui/elided_label.h"
+#include "ui/focus_ring.h"
+#include "ui/key_repeat_guard.h"
+#include "ui/live_label.h"
 #include "ui/recents_list.h"
+#include "ui/window_fit.h"
 
 namespace {
 
 constexpr int stackSpacing = 16;
 constexpr int numberFieldMaximumWidth = 400;
+
+// "Clear recents" is borderless, as a toolbar button is: its text alone, underlined under
+// the pointer. The focus ring shows when it has the keyboard.
+const char* const borderlessStyle =
+    "QPushButton { border: none; border-radius: 3px; padding: 3px 6px;"
+    " background: transparent; color: palette(button-text); }"
+    "QPushButton:hover { text-decoration: underline; }"
+    "QPushButton:pressed { background: palette(midlight); }";
 
 QString displayPath(const std::filesystem::path& location) {
     return QFile::decodeName(QByteArray::fromStdString(location.native()));
@@ -62,15 +78,37 @@ FolderPickerOutcome chosenFolder(const QStringList& files) {
     return chosen;
 }
 
+// The content inside the panel's scroll area. Asked how tall it must be at a width, a widget
+// whose text wraps answers with the height at which every part has its preferred size, and
+// the area would scroll that much. The recents list can give up all but a row first.
+class ContentBody : public QWidget {
+public:
+    explicit ContentBody(std::function<int()> spareHeight)
+        : m_spareHeight(std::move(spareHeight)) {}
+
+    int heightForWidth(int width) const override {
+        return QWidget::heightForWidth(width) - m_spareHeight();
+    }
+
+private:
+    std::function<int()> m_spareHeight;
+};
+
 } // namespace
 
 ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOpener> opener,
                          QWidget* parent)
     : QWidget(parent), m_model(std::make_shared<FolderModel>(std::move(services))),
       m_controller(std::make_shared<FolderController>(m_model, opener)),
-      m_flow(m_controller, opener) {
+      m_flow(m_controller, opener), m_repeatGuard(new KeyRepeatGuard(this)) {
     setObjectName(QStringLiteral("contentView"));
     buildInterface();
+    // Whatever takes the keyboard is scrolled into view, when the panel is too small to show
+    // all of its content at once.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now && m_body->isAncestorOf(now))
+            m_scroller->ensureWidgetVisible(now);
+    });
 
     // The model announces before it stores, so refresh once the change has landed.
     m_modelChanges = m_model->observeChanges([this](FolderModel::Field) { scheduleRefresh(); });
@@ -82,11 +120,25 @@ ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOp
 ContentView::~ContentView() = default;
 
 void ContentView::buildInterface() {
+    // The content scrolls as a whole when the panel is smaller than it, on a small or
+    // magnified screen. Until then the recents list gives up height first.
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    m_body = new QWidget(this);
+    m_scroller = new QScrollArea(this);
+    m_scroller->setObjectName(QStringLiteral("contentScroller"));
+    m_scroller->setFrameShape(QFrame::NoFrame);
+    m_scroller->setWidgetResizable(true);
+    m_scroller->setFocusPolicy(Qt::NoFocus);
+    m_scroller->viewport()->setAutoFillBackground(false);
+    outer->addWidget(m_scroller);
+    m_body = new ContentBody([this] {
+        return m_recents->isVisibleTo(m_body)
+                   ? m_recents->sizeHint().height() - m_recents->minimumSizeHint().height()
+                   : 0;
+    });
     m_body->setObjectName(QStringLiteral("contentBody"));
-    outer->addWidget(m_body);
+    m_body->setAutoFillBackground(false);
+    m_scroller->setWidget(m_body);
 
     auto* stack = new QVBoxLayout(m_body);
     stack->setSpacing(stackSpacing);
@@ -118,11 +170,11 @@ void ContentView::buildInterface() {
     connect(m_numberField, &QLineEdit::textEdited, this,
             [this](const QString& text) { m_model->setFolderNumber(text.toStdString()); });
     connect(m_numberField, &QLineEdit::returnPressed, this, &ContentView::submitNumber);
+    m_repeatGuard->guard(m_numberField);
     stack->addWidget(m_numberField);
 
-    m_errorLine = new QLabel(m_body);
+    m_errorLine = new LiveLabel(m_body);
     m_errorLine->setObjectName(QStringLiteral("errorLabel"));
-    m_errorLine->setTextFormat(Qt::PlainText);
     m_errorLine->setWordWrap(true);
     m_errorLine->setFont(footnoteFont(font()));
     QPalette errorPalette = m_errorLine->palette();
@@ -139,6 +191,7 @@ void ContentView::buildInterface() {
     prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
     m_openButton->setPalette(prominent);
     connect(m_openButton, &QPushButton::clicked, this, &ContentView::pressOpenFolder);
+    m_repeatGuard->guard(m_openButton);
     stack->addWidget(m_openButton, 0, Qt::AlignLeft);
 
     m_divider = new QFrame(m_body);
@@ -154,6 +207,7 @@ void ContentView::buildInterface() {
 
     m_recents = new RecentsList(m_body);
     m_recents->setActivationHandler([this](const RecentDocket& docket) { reopenRecent(docket); });
+    connect(m_recents, &RecentsList::rowsChanged, this, &ContentView::orderTabChain);
     stack->addWidget(m_recents);
 
     m_clearRow = new QWidget(m_body);
@@ -163,6 +217,7 @@ void ContentView::buildInterface() {
     m_clearButton = new QPushButton(tr("Clear recents"), m_clearRow);
     m_clearButton->setObjectName(QStringLiteral("clearRecentsButton"));
     m_clearButton->setFlat(true);
+    m_clearButton->setStyleSheet(QString::fromLatin1(borderlessStyle));
     m_clearButton->setAutoDefault(false);
     m_clearButton->setFocusPolicy(Qt::TabFocus);
     connect(m_clearButton, &QPushButton::clicked, this, &ContentView::clearRecents);
@@ -170,6 +225,7 @@ void ContentView::buildInterface() {
     stack->addWidget(m_clearRow);
     // Spare height goes below the last control, so that everything sits at the top.
     stack->addStretch(1);
+    new FocusRing(m_body);
 
     m_conflictSheet = new ConflictSheet(
         tr("Found both Legacy and J dockets. Which one would you like to open?"), this);
@@ -197,18 +253,13 @@ void ContentView::refresh() {
     if (m_numberField->text() != number)
         m_numberField->setText(number);
 
-    m_errorLine->setVisible(m_flow.errorMessage.has_value());
-    m_errorLine->setText(m_flow.errorMessage ? QString::fromStdString(*m_flow.errorMessage)
-                                             : QString());
+    m_errorLine->setMessage(m_flow.errorMessage
+                                ? std::optional(QString::fromStdString(*m_flow.errorMessage))
+                                : std::nullopt);
 
     const auto& dockets = m_model->recentDockets();
     const bool hasRecents = !dockets.empty();
     m_recents->setDockets(dockets);
-    if (hasRecents) {
-        // Rows are made after the controls around them: put them between those in Tab order.
-        QWidget::setTabOrder(m_openButton, m_recents->firstRow());
-        QWidget::setTabOrder(m_recents->lastRow(), m_clearButton);
-    }
     for (QWidget* part : {static_cast<QWidget*>(m_divider), static_cast<QWidget*>(m_recentsHeader),
                           static_cast<QWidget*>(m_recents), m_clearRow})
         part->setVisible(hasRecents);
@@ -219,10 +270,23 @@ void ContentView::refresh() {
     }
 }
 
+void ContentView::orderTabChain() {
+    // Rows are made after the controls around them, some only once scrolled to: Tab follows
+    // the panel from top to bottom all the same.
+    std::vector<QWidget*> chain{m_selectRootButton, m_numberField, m_openButton};
+    for (QPushButton* row : m_recents->rows())
+        chain.push_back(row);
+    chain.push_back(m_clearButton);
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
 void ContentView::focusNumberField() {
     if (m_conflictSheet->isPresented())
         return;
     m_numberField->setFocus(Qt::OtherFocusReason);
+    // Ready for a new number: typing replaces the old one, which stays until then.
+    m_numberField->selectAll();
 }
 
 void ContentView::showEvent(QShowEvent* event) {
@@ -263,6 +327,9 @@ void ContentView::reopenRecent(const RecentDocket& docket) {
 void ContentView::clearRecents() {
     m_model->clearRecents();
     refresh();
+    // The button went with the list: rather than leave the keyboard to Qt's next guess, put
+    // it where the next number goes.
+    focusNumberField();
 }
 
 void ContentView::chooseConflict(const ConflictChoice& choice) {
@@ -297,4 +364,5 @@ void ContentView::selectRootFolder() {
     });
     Q_EMIT folderChooserShown();
     m_chooser->open();
+    keepDialogOnScreen(m_chooser, window());
 }

@@ -12,11 +12,14 @@
 
 class ConflictSheet;
 class ElidedLabel;
+class KeyRepeatGuard;
+class LiveLabel;
 class QFileDialog;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class RecentsList;
 
 // The whole interface of the panel: the root folder chooser and its path, the number field,
@@ -51,6 +54,7 @@ private:
     void buildInterface();
     void scheduleRefresh();
     void refresh();
+    void orderTabChain();
     void focusNumberField();
 
     void submitNumber();
@@ -65,12 +69,14 @@ private:
     OpenFlow m_flow;
     bool m_isSelectingRoot = false;
     bool m_refreshPending = false;
+    KeyRepeatGuard* m_repeatGuard;
 
+    QScrollArea* m_scroller = nullptr;
     QWidget* m_body = nullptr;
     QPushButton* m_selectRootButton = nullptr;
     ElidedLabel* m_rootPath = nullptr;
     QLineEdit* m_numberField = nullptr;
-    QLabel* m_errorLine = nullptr;
+    LiveLabel* m_errorLine = nullptr;
     QPushButton* m_openButton = nullptr;
     QFrame* m_divider = nullptr;
     QLabel* m_recentsHeader = nullptr;

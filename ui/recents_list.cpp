@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <map>
 
-#include <QPushButton>
+#include <QEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "ui/button_text.h"
+#include "ui/elided_button.h"
+#include "ui/focus_ring.h"
+#include "ui/key_repeat_guard.h"
 
 namespace {
 
@@ -15,11 +17,23 @@ constexpr int rowSpacing = 8;
 constexpr int verticalPadding = 4;
 constexpr int rowsPerBatch = 40;
 
+// A link: no bevel, the link colour, underlined under the pointer. The keyboard focus is a
+// ring drawn inside the row, where the list's edge cannot clip it; the transparent ring keeps
+// the text still as focus comes and goes.
+QString rowStyle(const QPalette& palette) {
+    return QStringLiteral("QPushButton { text-align: left; border: 2px solid transparent;"
+                          " border-radius: 4px; padding: 1px 3px; background: transparent;"
+                          " color: palette(link); }"
+                          "QPushButton:hover { text-decoration: underline; }"
+                          "QPushButton:focus { border-color: %1; }")
+        .arg(FocusRing::colour(palette).name());
+}
+
 } // namespace
 
 RecentsList::RecentsList(QWidget* parent)
     : QScrollArea(parent), m_content(new QWidget), m_layout(new QVBoxLayout(m_content)),
-      m_rowBudget(rowsPerBatch) {
+      m_rowBudget(rowsPerBatch), m_repeatGuard(new KeyRepeatGuard(this)) {
     setObjectName(QStringLiteral("recentsList"));
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
@@ -50,17 +64,27 @@ void RecentsList::setDockets(const std::vector<RecentDocket>& dockets) {
     buildRows();
 }
 
-QPushButton* RecentsList::makeRow() {
-    auto* button = new QPushButton(m_content);
+std::vector<QPushButton*> RecentsList::rows() const {
+    std::vector<QPushButton*> buttons;
+    buttons.reserve(m_rows.size());
+    for (const Row& row : m_rows)
+        buttons.push_back(row.button);
+    return buttons;
+}
+
+ElidedButton* RecentsList::makeRow() {
+    auto* button = new ElidedButton(m_content);
     button->setObjectName(QStringLiteral("recentRow"));
     button->setFlat(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setFocusPolicy(Qt::TabFocus);
-    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { text-align: left; border: none; padding: 1px 0; color: palette(link); }"
-        "QPushButton:hover { text-decoration: underline; }"
-        "QPushButton:focus { text-decoration: underline; }"));
+    button->setStyleSheet(rowStyle(palette()));
+    FocusRing::markOwnRing(button);
+    button->installEventFilter(this);
+    m_repeatGuard->guard(button);
+    // At once, not when the layout gets round to it: Tab passes over hidden rows, and a row
+    // made because the keyboard reached the one above is the next Tab's stop.
+    button->show();
     connect(button, &QPushButton::clicked, this, [this, button] {
         for (std::size_t i = 0; i < m_rows.size(); ++i) {
             if (m_rows[i].button == button && m_activate) {
@@ -79,7 +103,7 @@ void RecentsList::buildRows() {
 
     // Rows are identified by the entry's id; a stored list may hold an id more than once,
     // so each occurrence gets its own row.
-    std::multimap<std::string, QPushButton*> reusable;
+    std::multimap<std::string, ElidedButton*> reusable;
     for (const Row& row : m_rows)
         reusable.emplace(row.key, row.button);
 
@@ -90,41 +114,63 @@ void RecentsList::buildRows() {
         const RecentDocket& docket = m_dockets[i];
         const std::string id = docket.id();
         const std::string key = id + '#' + std::to_string(occurrences[id]++);
-        QPushButton* button = nullptr;
+        ElidedButton* button = nullptr;
         if (auto it = reusable.find(key); it != reusable.end()) {
             button = it->second;
             reusable.erase(it);
         } else {
             button = makeRow();
         }
-        const QString name = QString::fromStdString(docket.displayName());
-        button->setText(literalButtonText(name));
-        button->setAccessibleName(name);
-        button->setToolTip(name);
+        button->setFullText(QString::fromStdString(docket.displayName()));
         rows.push_back({key, button});
     }
-    for (const auto& [key, button] : reusable)
-        delete button;
+    // Later: the row may be the one whose press is being handled.
+    for (const auto& [key, button] : reusable) {
+        button->hide();
+        button->setParent(nullptr);
+        button->deleteLater();
+    }
 
     for (std::size_t i = 0; i < rows.size(); ++i) {
         m_layout->removeWidget(rows[i].button);
         m_layout->insertWidget(static_cast<int>(i), rows[i].button);
     }
     m_rows = std::move(rows);
-    // Tab follows the list from the top, not the order in which rows happened to be made.
-    for (std::size_t i = 1; i < m_rows.size(); ++i)
-        QWidget::setTabOrder(m_rows[i - 1].button, m_rows[i].button);
     updateGeometry();
+    Q_EMIT rowsChanged();
 }
 
 void RecentsList::buildMoreIfNearEnd(int scrollValue) {
-    if (m_rows.size() >= m_dockets.size())
-        return;
     const QScrollBar* bar = verticalScrollBar();
-    if (bar->maximum() - scrollValue > viewport()->height())
+    if (bar->maximum() - scrollValue <= viewport()->height())
+        buildMore();
+}
+
+void RecentsList::buildMore() {
+    if (m_rows.size() >= m_dockets.size())
         return;
     m_rowBudget += rowsPerBatch;
     buildRows();
+}
+
+void RecentsList::changeEvent(QEvent* event) {
+    QScrollArea::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        for (const Row& row : m_rows)
+            row.button->setStyleSheet(rowStyle(palette()));
+    }
+}
+
+bool RecentsList::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        // The keyboard reaches the last row built: build the next ones, so that Tab goes on
+        // down the list rather than leaving it.
+        if (!m_rows.empty() && watched == m_rows.back().button)
+            buildMore();
+        // The list scrolls by itself only for focus moving within it, not into it.
+        ensureWidgetVisible(static_cast<QWidget*>(watched), 0, 0);
+    }
+    return QScrollArea::eventFilter(watched, event);
 }
 
 QSize RecentsList::sizeHint() const {
