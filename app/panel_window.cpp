@@ -12,6 +12,7 @@
 #include "app/panel_placement.h"
 #include "app/windowing_platform.h"
 #include "app/x11_window_hints.h"
+#include "ui/accessible_role.h"
 #include "ui/content_view.h"
 
 namespace {
@@ -29,6 +30,9 @@ constexpr int focusReturnMs = 1000;
 
 PanelWindow::PanelWindow(ContentView* content)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), m_content(content) {
+    // Screen readers announce a dialog by its name when it comes up; to them a plain widget
+    // window is a filler. First, before anything asks what the panel is.
+    setAccessibleRole(this, QAccessible::Dialog);
     setObjectName(QStringLiteral("panel"));
     setWindowTitle(QStringLiteral("Dockets"));
     setAccessibleName(QStringLiteral("Dockets"));
@@ -71,12 +75,17 @@ void PanelWindow::showRelativeTo(const std::optional<QRect>& anchor) {
         if (!isUsableAnchor(anchor))
             cursor.reset();
     }
-    placeAndShow(panelPosition(size(), availableArea(screen), anchor, cursor));
+    const QRect area = availableArea(screen);
+    const QSize fitted = panelSizeWithin(panelSize, area, anchor, cursor);
+    setFixedSize(fitted);
+    placeAndShow(panelPosition(fitted, area, anchor, cursor));
 }
 
 void PanelWindow::showCentred() {
-    placeAndShow(panelPosition(size(), availableArea(QGuiApplication::primaryScreen()),
-                               std::nullopt, std::nullopt));
+    const QRect area = availableArea(QGuiApplication::primaryScreen());
+    const QSize fitted = panelSizeWithin(panelSize, area, std::nullopt, std::nullopt);
+    setFixedSize(fitted);
+    placeAndShow(panelPosition(fitted, area, std::nullopt, std::nullopt));
 }
 
 QRect PanelWindow::availableArea(const QScreen* screen) {

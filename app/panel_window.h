@@ -9,8 +9,9 @@
 class ContentView;
 class QScreen;
 
-// The popover: a frameless tool window of 420 × 420 around the content view. It closes
-// itself when the application loses activation, except while one of its own dialogs is up.
+// The popover: a frameless tool window of 420 × 420 around the content view, smaller where
+// the screen's available area is (its content then scrolls). It closes itself when the
+// application loses activation, except while one of its own dialogs is up.
 class PanelWindow : public QWidget {
     Q_OBJECT
 public:
