@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDBusArgument>
 #include <QDBusVariant>
@@ -71,6 +72,10 @@ TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
     EXPECT_EQ(panel()->size(), QSize(420, 420));
     EXPECT_EQ(panel()->windowType(), Qt::Tool);
     EXPECT_TRUE(panel()->windowFlags().testFlag(Qt::FramelessWindowHint));
+    // To a screen reader the panel is a dialog named "Dockets", announced as it comes up.
+    const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(panel());
+    EXPECT_EQ(accessible->role(), QAccessible::Dialog);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "Dockets");
     ContentView* view = panel()->contentView();
     const FolderModel* model = view->model().get();
 
@@ -346,5 +351,40 @@ TEST(PanelPlacementTest, ByTheIconOrTheCursorOrCentredAndAlwaysInsideTheArea) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         EXPECT_EQ(panelPosition(QSize(420, 420), c.available, c.icon, c.cursor), c.topLeft) << i;
+    }
+}
+
+// The panel keeps 420 × 420 where the area allows, and is never larger than the area. By an
+// icon inside the area (a tray that reserves no room), it takes the room beside the icon
+// rather than cover it, unless that leaves less than half its height.
+TEST(PanelPlacementTest, SmallerAreasShrinkThePanelAndAnIconInsideTheAreaIsLeftUncovered) {
+    const QSize preferred(420, 420);
+    const QRect screen(0, 0, 1280, 800), magnified(0, 0, 640, 400), tiny(0, 0, 320, 240);
+    struct Case {
+        QRect available;
+        std::optional<QRect> icon;
+        std::optional<QPoint> cursor;
+        QSize size;
+    } cases[] = {
+        {screen, {}, {}, preferred},
+        {screen, QRect(1256, 0, 24, 24), {}, preferred},
+        {magnified, {}, {}, {420, 400}},
+        {magnified, QRect(616, 0, 24, 14), {}, {420, 382}},
+        {magnified, QRect(616, 386, 24, 14), {}, {420, 382}},
+        {magnified, {}, QPoint(600, 7), {420, 388}},
+        {tiny, {}, {}, {320, 240}},
+        {tiny, QRect(296, 0, 24, 24), {}, {320, 212}},
+        {tiny, QRect(296, 40, 24, 24), {}, {320, 240}}, // too little room: cover it
+        {QRect(0, 28, 640, 372), QRect(616, 2, 24, 24), {}, {420, 372}}, // icon outside
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const QSize size = panelSizeWithin(preferred, c.available, c.icon, c.cursor);
+        EXPECT_EQ(size, c.size) << i;
+        // Placed by the same icon, it lies wholly inside the area and clear of the icon.
+        const QRect placed(panelPosition(size, c.available, c.icon, c.cursor), size);
+        EXPECT_TRUE(c.available.contains(placed)) << i;
+        if (c.icon && size.height() < c.available.height())
+            EXPECT_FALSE(placed.intersects(*c.icon)) << i;
     }
 }

@@ -1,17 +1,25 @@
+#include <cmath>
+
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "support/docket_fixture.h"
 #include "ui/content_view.h"
+#include "ui/elided_button.h"
 #include "ui/elided_label.h"
+#include "ui/focus_ring.h"
 #include "ui/recents_list.h"
 
 namespace fs = std::filesystem;
@@ -50,6 +58,31 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return shown("recentsList"); }));
     }
     FolderModel& model() const { return *view->model(); }
+    // What has the keyboard after each of this many presses of Tab.
+    std::vector<std::string> tabPath(std::size_t presses) const {
+        std::vector<std::string> path;
+        for (std::size_t i = 0; i < presses; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            const QWidget* now = QApplication::focusWidget();
+            path.push_back(
+                (now->objectName() == "recentRow" ? now->accessibleName() : now->objectName())
+                    .toStdString());
+        }
+        return path;
+    }
+    static std::vector<std::string> strings(const QStringList& list) {
+        std::vector<std::string> result;
+        for (const QString& text : list)
+            result.push_back(text.toStdString());
+        return result;
+    }
+    static std::vector<RecentDocket> named(const QStringList& names) {
+        std::vector<RecentDocket> dockets;
+        for (int i = 0; i < names.size(); ++i)
+            dockets.emplace_back(DocketKind::j, std::to_string(i + 1), names[i].toStdString(),
+                                 1000 - i);
+        return dockets;
+    }
 
     TempDir temp;
     const fs::path root = temp.makeFolder("dockets");
@@ -207,4 +240,243 @@ TEST_F(ContentViewTest, AChosenLocationThatIsNoFolderIsAChooserFailure) {
                   " is not a folder\n");
     EXPECT_EQ(model().rootFolderURL(), root);
     EXPECT_FALSE(view->folderChooser() || view->isSelectingRoot());
+}
+
+TEST_F(ContentViewTest, LongNamesAreElidedInTheMiddleClearOfTheScrollBarAndKeptWholeElsewhere) {
+    QStringList names;
+    for (int i = 1; i <= 10; ++i)
+        names << QString("J%1 Client number %2 with a rather long matter name for testing")
+                     .arg(i, 6, 10, QChar('0'))
+                     .arg(i);
+    names[1] = "J000002 Smith & Jones with a rather long matter name, the end";
+    names[2] = "J000003 line\nfeed";
+    names[3] = "<b>J000004</b>";
+    showRecents(named(names));
+    auto* list = find<RecentsList>("recentsList");
+    ASSERT_EQ(list->builtRowCount(), 10);
+    // Ten rows do not fit in the list's height: the scroll bar shows, and no row reaches it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->verticalScrollBar()->isVisible(); }));
+    const int barLeft = list->verticalScrollBar()->mapTo(list, QPoint(0, 0)).x();
+    for (QPushButton* button : list->rows()) {
+        auto* row = static_cast<ElidedButton*>(button);
+        const QString& name = row->fullText();
+        EXPECT_LE(row->mapTo(list, QPoint(row->width(), 0)).x(), barLeft) << name.toStdString();
+        EXPECT_LE(row->fontMetrics().horizontalAdvance(row->shownText()), row->width());
+        // Screen readers and the tooltip get the whole name.
+        EXPECT_EQ(row->accessibleName(), name);
+        if (!name.startsWith('<'))
+            EXPECT_EQ(row->toolTip(), name);
+    }
+    const auto row = [&](int i) { return static_cast<ElidedButton*>(list->rows()[i]); };
+    // The docket number and the end of the name stay readable.
+    const QString shown = row(0)->shownText();
+    EXPECT_TRUE(shown.startsWith("J000001 Client") && shown.contains(u'…') &&
+                shown.endsWith("for testing") && shown != names[0])
+        << shown.toStdString();
+    EXPECT_TRUE(row(1)->shownText().endsWith("the end"));
+    EXPECT_TRUE(row(1)->text().contains("&&"));
+    // A line feed shows as a space; the stored name keeps it.
+    EXPECT_EQ(row(2)->shownText(), "J000003 line feed");
+    EXPECT_EQ(row(2)->accessibleName(), "J000003 line\nfeed");
+    EXPECT_EQ(model().recentDockets()[2].displayName(), "J000003 line\nfeed");
+    // A name that looks like markup is shown, and tipped, as it is named.
+    EXPECT_EQ(row(3)->shownText(), "<b>J000004</b>");
+    EXPECT_TRUE(row(3)->toolTip().contains("&lt;b&gt;J000004&lt;/b&gt;"));
+
+    // A wider panel shows more of each name; the conflict sheet's buttons elide alike.
+    const int before = row(0)->shownText().size();
+    view->resize(900, 420);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return row(0)->shownText().size() > before; }));
+    EXPECT_EQ(row(0)->shownText(), names[0]);
+}
+
+TEST_F(ContentViewTest, TabGoesDownThePanelThroughEveryRowAlsoThoseBuiltLater) {
+    QStringList names;
+    for (int i = 1; i <= 9; ++i)
+        names << QString("Docket %1").arg(i);
+    showRecents(named(names));
+    // A tenth row, made after the others, comes first on screen and so first under Tab.
+    names.prepend("Docket 10");
+    model().setRecentDockets(named(names));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows().size() == 10; }));
+    find("numberField")->setFocus();
+    QStringList expected = QStringList{"openFolderButton"} + names;
+    expected << "clearRecentsButton"
+             << "selectRootButton"
+             << "numberField";
+    EXPECT_EQ(tabPath(expected.size()), strings(expected));
+
+    // A long stored list builds its rows as they come into view, Tab included.
+    QStringList many;
+    for (int i = 1; i <= 100; ++i)
+        many << QString("Entry %1").arg(i);
+    model().setRecentDockets(named(many));
+    const auto list = find<RecentsList>("recentsList");
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto built = list->rows();
+        return !built.empty() && built[0]->text() == "Entry 1";
+    }));
+    ASSERT_LT(list->builtRowCount(), 100);
+    find("openFolderButton")->setFocus();
+    expected = many;
+    expected << "clearRecentsButton";
+    EXPECT_EQ(tabPath(expected.size()), strings(expected));
+}
+
+TEST_F(ContentViewTest, ShowingTheViewOrAFocusRequestSelectsTheNumberSoTypingReplacesIt) {
+    auto* field = find<QLineEdit>("numberField");
+    QTest::keyClicks(field, "123");
+    EXPECT_FALSE(field->hasSelectedText());
+    view->hide();
+    view->show();
+    // The keyboard goes to the field as the window takes it.
+    EXPECT_EQ(view->focusWidget(), field);
+    EXPECT_EQ(field->selectedText(), "123");
+    QTest::keyClicks(field, "7");
+    EXPECT_EQ(field->text(), "7");
+    EXPECT_EQ(model().folderNumber(), "7");
+
+    // The field kept the keyboard, or lost it: either way a focus request selects all of it.
+    for (QWidget* holder : {static_cast<QWidget*>(field), find("openFolderButton")}) {
+        holder->setFocus();
+        field->setCursorPosition(0);
+        NotificationCenter::defaultCenter().post(focusRequestNotification());
+        EXPECT_EQ(view->focusWidget(), field);
+        EXPECT_EQ(field->selectedText(), "7");
+    }
+    QTest::keyClicks(field, "45");
+    EXPECT_EQ(model().folderNumber(), "45");
+}
+
+// Key events as the X server sends them, with their server times.
+class KeyRepeatTest : public ContentViewTest {
+protected:
+    void press(QWidget* to, Qt::Key key, unsigned long time, bool autoRepeat = false) {
+        send(to, QEvent::KeyPress, key, time, autoRepeat);
+    }
+    void release(QWidget* to, Qt::Key key, unsigned long time, bool autoRepeat = false) {
+        send(to, QEvent::KeyRelease, key, time, autoRepeat);
+    }
+    void send(QWidget* to, QEvent::Type type, Qt::Key key, unsigned long time, bool autoRepeat) {
+        const QString text = key == Qt::Key_Space ? " " : key == Qt::Key_Return ? "\r" : "";
+        QKeyEvent event(type, key, Qt::NoModifier, text, autoRepeat);
+        event.setTimestamp(time);
+        QApplication::sendEvent(to, &event);
+    }
+    std::size_t openings() const { return opener->opened.size(); }
+
+    const fs::path seven = temp.makeFolder("dockets/a-J0000/J000007 Seven");
+};
+
+TEST_F(KeyRepeatTest, AHeldKeyActsOnceAndADeliberateSecondPressActsAgain) {
+    auto* field = find<QLineEdit>("numberField");
+    QTest::keyClicks(field, "7");
+    // Return held in the field: repeats marked as such, and the unmarked pair that shares the
+    // release's time, open nothing more.
+    press(field, Qt::Key_Return, 1000);
+    EXPECT_EQ(openings(), 1u);
+    release(field, Qt::Key_Return, 1660, true);
+    press(field, Qt::Key_Return, 1660, true);
+    release(field, Qt::Key_Return, 1700);
+    press(field, Qt::Key_Return, 1701);
+    release(field, Qt::Key_Return, 1740);
+    EXPECT_EQ(openings(), 1u);
+    // Let go and pressed again by hand.
+    press(field, Qt::Key_Return, 1900);
+    release(field, Qt::Key_Return, 1950);
+    EXPECT_EQ(openings(), 2u);
+
+    // "Open Folder" with the keyboard: Return acts on the press, Space on the release.
+    QWidget* button = find("openFolderButton");
+    button->setFocus();
+    press(button, Qt::Key_Return, 3000);
+    press(button, Qt::Key_Return, 3660, true);
+    release(button, Qt::Key_Return, 3700);
+    press(button, Qt::Key_Return, 3700);
+    release(button, Qt::Key_Return, 3800);
+    EXPECT_EQ(openings(), 3u);
+    press(button, Qt::Key_Space, 4000);
+    release(button, Qt::Key_Space, 4660, true);
+    press(button, Qt::Key_Space, 4660, true);
+    release(button, Qt::Key_Space, 4700);
+    press(button, Qt::Key_Space, 4700);
+    release(button, Qt::Key_Space, 4740);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return openings() == 4u; }));
+    QTest::qWait(100);
+    EXPECT_EQ(openings(), 4u);
+    press(button, Qt::Key_Space, 5000);
+    release(button, Qt::Key_Space, 5090);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return openings() == 5u; }));
+
+    // Events without server times: only the repeats Qt marks can be told from presses.
+    press(field, Qt::Key_Return, 0);
+    press(field, Qt::Key_Return, 0, true);
+    release(field, Qt::Key_Return, 0);
+    press(field, Qt::Key_Return, 0);
+    EXPECT_EQ(opener->opened, std::vector<fs::path>(7, seven));
+}
+
+// What assistive technology is told; that it hears the changes as they come is checked on a
+// real desktop, where Qt's accessibility bridge runs.
+TEST_F(ContentViewTest, ScreenReadersFindTheMessageAsANotificationAndTheSheetAsADialog) {
+    const auto accessible = [](QObject* object) {
+        QAccessibleInterface* interface = QAccessible::queryAccessibleInterface(object);
+        return std::pair{interface->role(), interface->text(QAccessible::Name).toStdString()};
+    };
+    QObject* line = find("errorLabel");
+    enter("");
+    EXPECT_EQ(accessible(line),
+              std::pair(QAccessible::Notification, std::string("Please enter digits")));
+    enter("99999");
+    EXPECT_EQ(accessible(line).second, "Folder not found for 99999");
+
+    enter("12345");
+    QWidget* sheet = find("conflictSheet");
+    EXPECT_EQ(accessible(sheet),
+              std::pair(QAccessible::Dialog,
+                        std::string("Found both Legacy and J dockets. Which one would you like "
+                                    "to open?")));
+    // The keyboard moves into it, so the dialog is the context of what is read next.
+    EXPECT_TRUE(sheet->isAncestorOf(view->focusWidget()));
+}
+
+// Every control shows the keyboard focus clearly, in light and dark themes alike: a ring
+// around it that stands out from the panel, or, for a recent row, a ring of its own.
+TEST_F(ContentViewTest, TheFocusRingFollowsTheKeyboardInAColourThatStandsOut) {
+    showRecents({RecentDocket(DocketKind::j, "1", "J000001 One", 1)});
+    auto* ring = find<FocusRing>("focusRing");
+    for (const char* name :
+         {"selectRootButton", "numberField", "openFolderButton", "clearRecentsButton"}) {
+        QWidget* control = find(name);
+        control->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(ring->target(), control) << name;
+        const QRect around = ring->geometry();
+        const QRect inside(control->mapTo(ring->parentWidget(), QPoint(0, 0)), control->size());
+        EXPECT_TRUE(ring->isVisible() && around.contains(inside) && around != inside) << name;
+    }
+    // A row draws its own ring, which the list's edge cannot clip.
+    rows()[0]->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(ring->isVisible());
+    EXPECT_TRUE(rows()[0]->styleSheet().contains(FocusRing::colour(view->palette()).name()));
+
+    const auto contrast = [](const QColor& a, const QColor& b) {
+        const auto luminance = [](const QColor& c) {
+            const auto f = [](double v) {
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * f(c.redF()) + 0.7152 * f(c.greenF()) + 0.0722 * f(c.blueF());
+        };
+        const double la = luminance(a), lb = luminance(b);
+        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    };
+    // Qt's own light palette, and a dark scheme whose highlight is too dark to show on it.
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor("#222020"));
+    dark.setColor(QPalette::Highlight, QColor("#12608a"));
+    for (const QPalette& palette : {QPalette(QApplication::style()->standardPalette()), dark}) {
+        const QColor ring = FocusRing::colour(palette);
+        EXPECT_GE(contrast(ring, palette.color(QPalette::Window)), 4.5)
+            << ring.name().toStdString();
+    }
+    EXPECT_EQ(FocusRing::colour(dark).lightness() > QColor("#12608a").lightness(), true);
 }
