@@ -1,11 +1,19 @@
 #!/usr/bin/python3
 # Zorvant on a real X server: Xvfb, the trayer tray host and the real binary, driven by
 # xdotool. Folders go to a stand-in xdg-open that records its arguments. With "accessibility"
-# (run under dbus-run-session) the panel is also read back through AT-SPI on the same road.
+# (run under dbus-run-session) the panel is also read back through AT-SPI on the same road,
+# and what a screen reader would be told is recorded.
 #
-# usage: zorvant_e2e.py ZORVANT SCREENSHOT_FOLDER [accessibility]
+# usage: zorvant_e2e.py ZORVANT SCREENSHOT_FOLDER [accessibility] [look] [scale=2|dpi=192]
+#                       [dark] [gtk]
+#   look       the look of the panel rather than the main road: ten long recent names, the
+#              folder chooser, focus on every control, all reachable
+#   scale=2    Qt's QT_SCALE_FACTOR; dpi=192 the X resource Xft.dpi, as a HiDPI desktop sets it
+#   dark       a dark colour scheme, through the qt6ct platform theme
+#   gtk        the GTK folder chooser of GNOME and XFCE, through the gtk3 platform theme
 import contextlib
 import ctypes
+import json
 import os
 import shlex
 import shutil
@@ -14,12 +22,32 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SANITIZER_REPORTS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:",
                      b"SUMMARY: UndefinedBehaviorSanitizer")
 PANEL, CHOOSER = "^Dockets$", "^Select Root 'dockets' Folder$"
+CONFLICT = "Found both Legacy and J dockets. Which one would you like to open?"
+PANEL_SIZE = 420
 STAND_IN = "#!/bin/sh\nprintf '%s\\0' \"$@\" >> \"$(dirname \"$0\")/../opened\"\n"
+# Ten recent dockets whose names are too long for the panel, one with '&' in it.
+LONG_NAMES = ["J%06d Client number %d with a rather long matter name for testing" % (n, n)
+              for n in range(1, 11)]
+LONG_NAMES[2] = "J000003 Smith & Jones with a rather long matter name for testing"
+# The events a screen reader acts on, one line each: type, role, name, detail.
+LISTENER = """
+import pyatspi, sys
+def heard(event):
+    source = event.source
+    print("%s|%s|%s|%d" % (event.type, source.getRoleName(), source.name, event.detail1),
+          flush=True)
+pyatspi.Registry.registerEventListener(heard, "window:activate", "focus:",
+                                       "object:state-changed:showing",
+                                       "object:property-change:accessible-name")
+print("listening", flush=True)
+pyatspi.Registry.start()
+"""
 libc = ctypes.CDLL("libc.so.6")
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -43,17 +71,31 @@ def desktop_environment(log):
                 if line.startswith("export "))
 
 
+class Lines:
+    # The lines a process writes, read as they come.
+    def __init__(self, process):
+        self.lines = []
+        threading.Thread(target=lambda: self.lines.extend(process.stdout), daemon=True).start()
+
+    def since(self, mark):
+        return self.lines[mark:]
+
+
 # The processes of one run, the X server they share and the program under test. Each process
 # runs in a group of its own, so that stopping it also stops what it spawned, and dies with
 # this script (PR_SET_PDEATHSIG) should the script be killed outright.
 class Session:
-    def __init__(self, work, zorvant, screenshots, accessibility):
+    def __init__(self, work, zorvant, screenshots, accessibility, scale=None, dpi=None,
+                 dark=False, gtk=False):
         self.work, self.zorvant, self.screenshots, self.processes = work, zorvant, screenshots, []
+        self.scale, self.dpi = scale, dpi
         self.env = {k: v for k, v in os.environ.items()
-                    if not k.startswith(("DISPLAY", "WAYLAND", "QT_", "DBUS_", "XDG_"))}
+                    if not k.startswith(("DISPLAY", "WAYLAND", "QT_", "DBUS_", "XDG_", "GDK_",
+                                         "GTK_"))}
         self.env["HOME"], self.root = work + "/home", work + "/dockets"
-        for folder in ("home", "bin", "dockets/a-123/12345 Smith v Jones", "dockets/a-1/123 Old",
-                       "dockets/a-J0001/J000123 New"):
+        for folder in ("home", "bin", "cfg", "dockets/a-123/12345 Smith v Jones",
+                       "dockets/a-1/123 Old", "dockets/a-J0001/J000123 New",
+                       "dockets/a-J0000/J000007 Seven"):
             os.makedirs(work + "/" + folder)
         # Linux names are bytes: this one is Latin-1, not UTF-8, with a line feed.
         os.makedirs(os.fsencode(self.root) + b"/a-555/55555 caf\xe9\nJ")
@@ -71,6 +113,19 @@ class Session:
         if accessibility:
             self.zorvant_env.update(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                                     DBUS_SESSION_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"])
+        if scale:
+            self.zorvant_env["QT_SCALE_FACTOR"] = str(scale)
+        if dark:
+            # A user's dark colour scheme, as qt6ct sets one up for Qt programs on any desktop.
+            os.makedirs(work + "/cfg/qt6ct")
+            with open(work + "/cfg/qt6ct/qt6ct.conf", "w") as config:
+                config.write("[Appearance]\ncustom_palette=true\nstyle=Fusion\n"
+                             "color_scheme_path=/usr/share/qt6ct/colors/darker.conf\n")
+            self.zorvant_env["QT_QPA_PLATFORMTHEME"] = "qt6ct"
+        if gtk:
+            # As on GNOME and XFCE; GTK keeps its settings in memory rather than in dconf.
+            self.zorvant_env.update(QT_QPA_PLATFORMTHEME="gtk3", GSETTINGS_BACKEND="memory",
+                                    GDK_BACKEND="x11")
 
     def read(self, name):
         with open(os.path.join(self.work, name), "rb") as file:
@@ -79,7 +134,8 @@ class Session:
     def spawn(self, argv, log, env=None, **options):
         with open(os.path.join(self.work, log), "ab") as output:
             process = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL,
-                                       stdout=output, stderr=output, start_new_session=True,
+                                       stdout=options.pop("stdout", output), stderr=output,
+                                       start_new_session=True,
                                        preexec_fn=lambda: libc.prctl(1, signal.SIGKILL), **options)
         self.processes.append(process)
         return process
@@ -99,6 +155,14 @@ class Session:
         self.spawn([os.path.join(HERE, "desktop-xembed.sh")], "desktop.log")
         self.env["DISPLAY"] = self.zorvant_env["DISPLAY"] = wait_for(
             "the desktop", lambda: desktop_environment(self.read("desktop.log")).get("DISPLAY"))
+        if self.dpi:
+            # What xrdb -merge puts there from ~/.Xresources on a HiDPI desktop. The X server
+            # forgets it when its last client leaves: the tray host keeps one there.
+            wait_for("the tray host", lambda: self.xdotool("search", "--name", "^panel$"))
+            self.run("xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set",
+                     "RESOURCE_MANAGER", "Xft.dpi:\t%d\n" % self.dpi)
+            check(b"Xft.dpi" in self.run("xprop", "-root", "RESOURCE_MANAGER"),
+                  "Xft.dpi did not stay on the root window")
 
     def run(self, *argv):
         return subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL,
@@ -124,6 +188,14 @@ class Session:
                       self.xdotool("getwindowgeometry", "--shell", window).splitlines())
         return tuple(int(values[key]) for key in ("X", "Y", "WIDTH", "HEIGHT"))
 
+    def screen_size(self):
+        return tuple(map(int, self.xdotool("getdisplaygeometry").split()))
+
+    def on_screen(self, window):
+        x, y, width, height = self.geometry(window)
+        screen_width, screen_height = self.screen_size()
+        return x >= 0 and y >= 0 and x + width <= screen_width and y + height <= screen_height
+
     def click(self, window):
         x, y, width, height = self.geometry(window)
         self.xdotool("mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
@@ -131,11 +203,31 @@ class Session:
     def press(self, *keys):
         self.xdotool("key", "--delay", "40", *keys)
 
+    def type(self, text):
+        self.xdotool("type", "--delay", "40", text)
+
     def enter(self, text):
         # Replaces the focused field's text by typing, then presses Return.
         self.press("ctrl+a")
-        self.xdotool("type", "--delay", "40", text)
+        self.type(text)
         self.press("Return")
+
+    def listen_keys(self, window):
+        # Another client may listen to the keys a window is sent: xev, whose lines tell.
+        return Lines(self.spawn(["stdbuf", "-oL", "xev", "-id", window, "-event", "keyboard"], "xev.log",
+                                stdout=subprocess.PIPE, text=True))
+
+    def hold(self, key, keys, repeats=5):
+        # Holds the key down until the window has been sent this many repeats of it, then lets
+        # it go. The listener must have heard keys before, so that it is known to listen.
+        check(any("KeyPress" in line for line in keys.lines), "the key listener heard nothing")
+        mark = len(keys.lines)
+        self.xdotool("keydown", key)
+        try:
+            wait_for("%d repeats of %s" % (repeats, key), lambda: sum(
+                "KeyPress" in line for line in keys.since(mark)) > repeats)
+        finally:
+            self.xdotool("keyup", key)
 
     def launch(self):
         log = "zorvant-%d.log" % len(self.processes)
@@ -150,18 +242,49 @@ class Session:
               "sanitizer report from zorvant:\n" + self.read(log).decode(errors="replace"))
         return status
 
+    def opened(self):
+        with contextlib.suppress(FileNotFoundError):
+            return self.read("opened").split(b"\0")[:-1]
+        return []
+
     def expect_opened(self, expected):
         # The stand-in received exactly these arguments, and the opener left no child behind.
-        def opened():
-            with contextlib.suppress(FileNotFoundError):
-                return self.read("opened").split(b"\0")[:-1]
         wait_for("the stand-in to receive %r" % expected[-1],
-                 lambda: len(opened() or []) >= len(expected))
-        check(opened() == expected, "opened %r, expected %r" % (opened(), expected))
-        # The opener is reaped from the event loop once it has ended.
+                 lambda: len(self.opened()) >= len(expected))
+        check(self.opened() == expected, "opened %r, expected %r" % (self.opened(), expected))
+        # The stand-in may still be on its way out: bounded, the opener reaps it.
         tasks = "/proc/%d/task/" % self.running[0].pid
-        wait_for("zorvant to reap the opener", lambda: not "".join(
-            open(tasks + task + "/children").read() for task in os.listdir(tasks)).split())
+        children = lambda: "".join(open(tasks + task + "/children").read()
+                                   for task in os.listdir(tasks)).split()
+        wait_for("zorvant to reap its opener, not leave %r" % children(), lambda: not children(),
+                 10)
+
+    def settings(self):
+        with contextlib.suppress(FileNotFoundError):
+            return self.read("cfg/Zorvant/Zorvant.ini").decode(errors="replace")
+        return ""
+
+    def seed_recents(self, names):
+        # The settings file as Zorvant writes it, holding these recent J dockets, newest first.
+        dockets = [{"kind": "j", "docketKey": str(int(name[1:7])), "displayName": name,
+                    "lastOpened": 700000000.0 - i} for i, name in enumerate(names)]
+        blob = json.dumps(dockets, separators=(",", ":"))
+        os.makedirs(self.work + "/cfg/Zorvant", exist_ok=True)
+        with open(self.work + "/cfg/Zorvant/Zorvant.ini", "w") as ini:
+            ini.write('[General]\nrecentDockets="@ByteArray(%s)"\n' % blob.replace('"', '\\"'))
+
+    def panel_fits(self, panel, icon):
+        # At 1x the panel is 420 x 420; on a smaller or magnified screen it is no larger than
+        # the screen, and no taller than the room below the icon.
+        px, py, pwidth, pheight = self.geometry(panel)
+        x, y, width, height = self.geometry(icon)
+        screen_width, screen_height = self.screen_size()
+        ratio = float(self.scale or 1) * (self.dpi or 96) / 96
+        full = round(PANEL_SIZE * ratio)
+        return (pwidth == min(full, screen_width) and pheight <= full and px >= 0
+                and px + pwidth <= screen_width and py >= y + height
+                and py + pheight <= screen_height
+                and (pheight == full or py + pheight >= screen_height - round(8 * ratio)))
 
     def launch_to_panel(self):
         # Launch: the tray icon and no window. A click: the panel, wholly on screen and below
@@ -177,29 +300,85 @@ class Session:
         self.shot("launch")
         self.click(icon)
         panel = wait_for("the focused panel after a click", lambda: self.window(PANEL, True))
-        px, py, pwidth, pheight = self.geometry(panel)
-        screen_width, screen_height = map(int, self.xdotool("getdisplaygeometry").split())
-        check((pwidth, pheight) == (420, 420) and px >= 0 and px + pwidth <= screen_width
-              and py >= y + height and py + pheight <= screen_height,
-              "panel %r is not 420x420 below the icon and wholly on the %dx%d screen"
-              % ((px, py, pwidth, pheight), screen_width, screen_height))
+        check(self.panel_fits(panel, icon),
+              "panel %r does not fit below the icon %r on the %dx%d screen"
+              % ((self.geometry(panel)), self.geometry(icon), *self.screen_size()))
         self.shot("panel")
         return icon
 
 
-def accessible_tree():
-    # The (role, name) pairs showing in the window named "Dockets", the panel.
+# --- Through AT-SPI: what assistive technology reads and hears --------------------------------
+
+def walk(node, showing_only=True):
     import pyatspi
+    for child in filter(None, map(node.getChildAtIndex, range(node.childCount))):
+        if not showing_only or child.getState().contains(pyatspi.STATE_SHOWING):
+            yield child
+            yield from walk(child, showing_only)
 
-    def walk(node):
-        for child in filter(None, map(node.getChildAtIndex, range(node.childCount))):
-            if child.getState().contains(pyatspi.STATE_SHOWING):
-                yield child.getRoleName(), child.name
-            yield from walk(child)
 
-    return lambda: {item for app in pyatspi.Registry.getDesktop(0) for window in app or []
-                    if window and window.name == "Dockets" for item in walk(window)}
+def panels():
+    # The accessible objects named "Dockets" at the top of the program: the panel.
+    import pyatspi
+    return [window for app in pyatspi.Registry.getDesktop(0) for window in app or []
+            if window and window.name == "Dockets"]
 
+
+def accessible_tree():
+    # The (role, name) pairs showing in the panel.
+    return lambda: {(item.getRoleName(), item.name) for window in panels() for item in walk(window)}
+
+
+def focused():
+    # The role and name of what has the keyboard in the panel, if anything.
+    import pyatspi
+    for window in panels():
+        for item in walk(window):
+            if item.getState().contains(pyatspi.STATE_FOCUSED):
+                return item.getRoleName(), item.name
+    return None
+
+
+def field_text():
+    for window in panels():
+        for item in walk(window):
+            if item.getRoleName() == "text" and item.name == "Enter folder number":
+                return item.queryText().getText(0, -1)
+    return None
+
+
+def extents(item):
+    import pyatspi
+    box = item.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x, box.y, box.width, box.height
+
+
+class Announcements:
+    # What a screen reader hears from the program: window activation, focus and things that
+    # come into view, as "type|role|name|detail" lines.
+    def __init__(self, session):
+        self.process = session.spawn(["/usr/bin/python3", "-c", LISTENER], "listener.log",
+                                     env=dict(session.env, DBUS_SESSION_BUS_ADDRESS=os.environ[
+                                         "DBUS_SESSION_BUS_ADDRESS"]),
+                                     stdout=subprocess.PIPE, text=True)
+        self.heard = Lines(self.process)
+        wait_for("the listener", lambda: self.heard.lines)
+        self.mark = len(self.heard.lines)
+
+    def expect(self, kind, role, name, detail=None):
+        # Waits for the line since the last one expected.
+        def match():
+            for index, line in enumerate(self.heard.since(self.mark)):
+                parts = line.rstrip("\n").split("|")
+                if (parts[0].startswith(kind) and parts[1] == role and parts[2] == name
+                        and (detail is None or parts[3] == str(detail))):
+                    return self.mark + index + 1
+            return None
+        self.mark = wait_for("%s from the %s %r; heard %r" % (
+            kind, role, name, self.heard.since(self.mark)), match, 30)
+
+
+# --- The roads ---------------------------------------------------------------------------------
 
 def road(session, tree):
     def expect_tree(present, absent=frozenset()):
@@ -207,18 +386,28 @@ def road(session, tree):
             wait_for("%r and not %r in the accessibility tree" % (present, absent),
                      lambda: present <= (items := tree()) and not absent & items, 60)
 
+    heard = Announcements(session) if tree else None
     root = os.fsencode(session.root)
     icon = session.launch_to_panel()
+    keys = session.listen_keys(session.window(PANEL))
     socket = os.stat(session.work + "/run/zorvant.socket").st_mode
     check(stat.S_ISSOCK(socket) and not socket & 0o077, "socket mode %o" % socket)
+    if heard:
+        # The panel comes up as a dialog named "Dockets", with the number field focused.
+        heard.expect("window:activate", "dialog", "Dockets")
+        check({panel.getRoleName() for panel in panels()} == {"dialog"}, "the panel's role")
+        heard.expect("focus:", "text", "Enter folder number")
     session.enter("12345")
-    error = ("label", "Root folder not selected")
+    error = ("notification", "Root folder not selected")
     expect_tree({("push button", "Select Root 'dockets' Folder"), ("push button", "Open Folder"),
                  ("text", "Enter folder number"), error})
+    if heard:
+        heard.expect("object:state-changed:showing", *error, 1)
 
     # Shift+Tab from the number field reaches the chooser's button.
     session.press("shift+Tab", "space")
-    wait_for("the folder chooser", lambda: session.window(CHOOSER, True))
+    chooser = wait_for("the folder chooser", lambda: session.window(CHOOSER, True))
+    check(session.on_screen(chooser), "the chooser %r is off screen" % (session.geometry(chooser),))
     session.shot("chooser")
     session.enter(session.root)
     wait_for("the panel back after the chooser",
@@ -228,13 +417,44 @@ def road(session, tree):
     wait_for("the panel to hide on a click", lambda: not session.window(PANEL))
     session.click(icon)
     wait_for("the focused panel again", lambda: session.window(PANEL, True))
-    # Typed right after the click, the keys go to the number field.
+    # Typed right after the click, the keys go to the number field. A new message takes the
+    # old one's place, and is announced as it does.
+    session.enter("99999")
+    missing = ("notification", "Folder not found for 99999")
+    expect_tree({missing}, {error})
+    if heard:
+        heard.expect("object:state-changed:showing", *missing, 1)
     session.enter("12345")
     expected = [root + b"/a-123/12345 Smith v Jones"]
     session.expect_opened(expected)
-    expect_tree({("push button", "12345 Smith v Jones"), ("push button", "Clear recents")}, {error})
+    expect_tree({("push button", "12345 Smith v Jones"), ("push button", "Clear recents")},
+                {missing})
+
+    # Typed, closed and opened again: the number is still there, selected, so "7" replaces it.
+    session.press("ctrl+a")
+    session.type("123")
+    session.click(icon)
+    wait_for("the panel to hide", lambda: not session.window(PANEL))
+    session.click(icon)
+    wait_for("the focused panel again", lambda: session.window(PANEL, True))
+    session.type("7")
+    if tree:
+        wait_for("the field to read 7, not %r" % field_text(), lambda: field_text() == "7")
+    session.press("Return")
+    expected.append(root + b"/a-J0000/J000007 Seven")
+    session.expect_opened(expected)
+    # Held down, Return opens once more, not once per repeat: whatever the repeats did would be
+    # recorded before the next number's folder.
+    session.hold("Return", keys)
+    session.enter("12345")
+    expected += [expected[-1], expected[0]]
+    session.expect_opened(expected)
 
     session.enter("123")
+    if heard:
+        # The conflict sheet is announced by its title as the keyboard moves into it.
+        heard.expect("object:state-changed:showing", "dialog", CONFLICT, 1)
+        heard.expect("focus:", "push button", "Legacy: 123 Old")
     session.shot("conflict")
     # Focus starts on the Legacy choice; Tab moves to J.
     session.press("Tab", "space")
@@ -262,15 +482,82 @@ def road(session, tree):
     check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
 
 
+def look(session, tree, gtk):
+    # Ten long recent names, the folder chooser, and the keyboard on every control in turn:
+    # everything fits the screen, long names are elided, focus shows, and all of it is reached.
+    for name in LONG_NAMES:
+        os.makedirs(session.root + "/a-J0000/" + name, exist_ok=True)
+    session.seed_recents(LONG_NAMES)
+    icon = session.launch_to_panel()
+    panel = session.window(PANEL)
+    rows = {("push button", name) for name in LONG_NAMES}
+    if tree:
+        wait_for("the panel as a dialog, not %r" % [(w.getRoleName(), w.name) for w in panels()],
+                 lambda: [window.getRoleName() for window in panels()] == ["dialog"])
+        wait_for("the long rows, named in full", lambda: rows <= tree())
+        # Every row that shows lies in the list, clear of its scroll bar.
+        window = panels()[0]
+        bar = next(item for item in walk(window) if item.getRoleName() == "scroll bar")
+        bar_x = extents(bar)[0]
+        for item in walk(window):
+            if (item.getRoleName(), item.name) in rows:
+                x, y, width, height = extents(item)
+                check(x + width <= bar_x, "row %r at %r runs under the scroll bar at x=%d"
+                      % (item.name, (x, y, width, height), bar_x))
+
+    # The chooser opens within the screen, whichever dialog the theme supplies.
+    session.press("shift+Tab")
+    session.shot("focus-select-root")
+    session.press("space")
+    chooser = wait_for("the folder chooser", lambda: session.window(CHOOSER, True))
+    wait_for("the chooser %r to fit the screen" % (session.geometry(chooser),),
+             lambda: session.on_screen(chooser))
+    session.shot("chooser")
+    if gtk:
+        session.press("Escape")
+    else:
+        session.enter(session.root)
+    wait_for("the panel back after the chooser",
+             lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+
+    # The keyboard is back on the chooser's button. Tab goes on down the panel: the number
+    # field, "Open Folder", every row top to bottom, "Clear recents".
+    path = [("text", "Enter folder number"), ("push button", "Open Folder")]
+    path += [("push button", name) for name in LONG_NAMES] + [("push button", "Clear recents")]
+    for step, (role, name) in enumerate(path):
+        session.press("Tab")
+        if tree:
+            wait_for("Tab %d to reach %r, not %r" % (step + 1, name, focused()),
+                     lambda: focused() == (role, name))
+        if step in (0, 1, 2, len(path) - 2, len(path) - 1):
+            session.shot("focus-%d" % (step + 1))
+    check(session.on_screen(panel), "the panel moved off screen")
+    # The last control, reached by the keyboard, works.
+    session.press("space")
+    wait_for("the recents cleared", lambda: "@ByteArray([])" in session.settings())
+    session.shot("cleared")
+    check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
+
+
 def main(zorvant, screenshots, *mode):
     # CTest's own timeout and an interrupt both end in the clean-up below.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
-    work, accessibility = tempfile.mkdtemp(prefix="zorvant-e2e-"), mode == ("accessibility",)
-    session = Session(work, os.path.abspath(zorvant), screenshots, accessibility)
+    options = dict(option.split("=") for option in mode if "=" in option)
+    accessibility = "accessibility" in mode
+    work = tempfile.mkdtemp(prefix="zorvant-e2e-")
+    session = Session(work, os.path.abspath(zorvant), screenshots, accessibility,
+                      scale=options.get("scale"), dpi=int(options.get("dpi", 0)) or None,
+                      dark="dark" in mode, gtk="gtk" in mode)
     try:
         session.start_desktop()
-        road(session, accessible_tree() if accessibility else None)
+        tree = accessible_tree() if accessibility else None
+        if "look" in mode:
+            look(session, tree, "gtk" in mode)
+        else:
+            road(session, tree)
     except AssertionError as failure:
+        with contextlib.suppress(Exception):
+            session.shot("failure")
         print("FAIL: %s\n(work folder %s, screenshots in %s)" % (failure, work, screenshots))
         for log in sorted(name for name in os.listdir(work) if name.endswith(".log")):
             print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
