@@ -384,7 +384,8 @@ TEST(PanelPlacementTest, SmallerAreasShrinkThePanelAndAnIconInsideTheAreaIsLeftU
         // Placed by the same icon, it lies wholly inside the area and clear of the icon.
         const QRect placed(panelPosition(size, c.available, c.icon, c.cursor), size);
         EXPECT_TRUE(c.available.contains(placed)) << i;
-        if (c.icon && size.height() < c.available.height())
+        if (c.icon && size.height() < c.available.height()) {
             EXPECT_FALSE(placed.intersects(*c.icon)) << i;
+        }
     }
 }

@@ -61,8 +61,9 @@ protected:
             reached << now->objectName();
             const QRect seen = globalRect(scroller->viewport());
             EXPECT_TRUE(seen.contains(globalRect(now))) << now->objectName().toStdString();
-            if (now->objectName() == "recentRow")
+            if (now->objectName() == "recentRow") {
                 EXPECT_TRUE(globalRect(list->viewport()).contains(globalRect(now)));
+            }
         }
         EXPECT_EQ(reached.count("recentRow"), 10);
         for (const char* name : {"openFolderButton", "clearRecentsButton", "selectRootButton"})

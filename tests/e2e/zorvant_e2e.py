@@ -309,10 +309,27 @@ class Session:
 
 # --- Through AT-SPI: what assistive technology reads and hears --------------------------------
 
+def alive(read, default=None):
+    # What an accessible object says, or the default when it went away in the meantime (the
+    # tree changes under a reader: a dialog closes, rows are rebuilt).
+    from gi.repository import GLib
+    try:
+        return read()
+    except GLib.GError:
+        return default
+
+
+def roles(item):
+    # Its role and name.
+    return alive(lambda: (item.getRoleName(), item.name), (None, None))
+
+
 def walk(node, showing_only=True):
     import pyatspi
-    for child in filter(None, map(node.getChildAtIndex, range(node.childCount))):
-        if not showing_only or child.getState().contains(pyatspi.STATE_SHOWING):
+    for index in range(alive(lambda: node.childCount, 0)):
+        child = alive(lambda: node.getChildAtIndex(index))
+        if child and (not showing_only or alive(
+                lambda: child.getState().contains(pyatspi.STATE_SHOWING), False)):
             yield child
             yield from walk(child, showing_only)
 
@@ -320,13 +337,13 @@ def walk(node, showing_only=True):
 def panels():
     # The accessible objects named "Dockets" at the top of the program: the panel.
     import pyatspi
-    return [window for app in pyatspi.Registry.getDesktop(0) for window in app or []
-            if window and window.name == "Dockets"]
+    return [window for app in pyatspi.Registry.getDesktop(0) for window in alive(
+                lambda: list(app or []), []) if window and alive(lambda: window.name) == "Dockets"]
 
 
 def accessible_tree():
     # The (role, name) pairs showing in the panel.
-    return lambda: {(item.getRoleName(), item.name) for window in panels() for item in walk(window)}
+    return lambda: {roles(item) for window in panels() for item in walk(window)}
 
 
 def focused():
@@ -334,16 +351,16 @@ def focused():
     import pyatspi
     for window in panels():
         for item in walk(window):
-            if item.getState().contains(pyatspi.STATE_FOCUSED):
-                return item.getRoleName(), item.name
+            if alive(lambda: item.getState().contains(pyatspi.STATE_FOCUSED), False):
+                return roles(item)
     return None
 
 
 def field_text():
     for window in panels():
         for item in walk(window):
-            if item.getRoleName() == "text" and item.name == "Enter folder number":
-                return item.queryText().getText(0, -1)
+            if roles(item) == ("text", "Enter folder number"):
+                return alive(lambda: item.queryText().getText(0, -1))
     return None
 
 
@@ -395,7 +412,8 @@ def road(session, tree):
     if heard:
         # The panel comes up as a dialog named "Dockets", with the number field focused.
         heard.expect("window:activate", "dialog", "Dockets")
-        check({panel.getRoleName() for panel in panels()} == {"dialog"}, "the panel's role")
+        wait_for("the panel as a dialog", lambda: [roles(window) for window in panels()] == [
+            ("dialog", "Dockets")])
         heard.expect("focus:", "text", "Enter folder number")
     session.enter("12345")
     error = ("notification", "Root folder not selected")
@@ -492,18 +510,18 @@ def look(session, tree, gtk):
     panel = session.window(PANEL)
     rows = {("push button", name) for name in LONG_NAMES}
     if tree:
-        wait_for("the panel as a dialog, not %r" % [(w.getRoleName(), w.name) for w in panels()],
-                 lambda: [window.getRoleName() for window in panels()] == ["dialog"])
+        wait_for("the panel as a dialog, not %r" % [roles(window) for window in panels()],
+                 lambda: [roles(window) for window in panels()] == [("dialog", "Dockets")])
         wait_for("the long rows, named in full", lambda: rows <= tree())
         # Every row that shows lies in the list, clear of its scroll bar.
         window = panels()[0]
-        bar = next(item for item in walk(window) if item.getRoleName() == "scroll bar")
+        bar = next(item for item in walk(window) if roles(item)[0] == "scroll bar")
         bar_x = extents(bar)[0]
         for item in walk(window):
-            if (item.getRoleName(), item.name) in rows:
+            if roles(item) in rows:
                 x, y, width, height = extents(item)
                 check(x + width <= bar_x, "row %r at %r runs under the scroll bar at x=%d"
-                      % (item.name, (x, y, width, height), bar_x))
+                      % (roles(item)[1], (x, y, width, height), bar_x))
 
     # The chooser opens within the screen, whichever dialog the theme supplies.
     session.press("shift+Tab")

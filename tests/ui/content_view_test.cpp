@@ -264,8 +264,9 @@ TEST_F(ContentViewTest, LongNamesAreElidedInTheMiddleClearOfTheScrollBarAndKeptW
         EXPECT_LE(row->fontMetrics().horizontalAdvance(row->shownText()), row->width());
         // Screen readers and the tooltip get the whole name.
         EXPECT_EQ(row->accessibleName(), name);
-        if (!name.startsWith('<'))
+        if (!name.startsWith('<')) {
             EXPECT_EQ(row->toolTip(), name);
+        }
     }
     const auto row = [&](int i) { return static_cast<ElidedButton*>(list->rows()[i]); };
     // The docket number and the end of the name stay readable.
