@@ -113,6 +113,13 @@ class Session:
         if accessibility:
             self.zorvant_env.update(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                                     DBUS_SESSION_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"])
+            # The accessibility bus puts its socket in the runtime folder, else in the home's
+            # cache, which runs side by side would share: one of its own for this run.
+            runtime = work + "/a11y"
+            os.mkdir(runtime, 0o700)
+            subprocess.run(["dbus-update-activation-environment", "XDG_RUNTIME_DIR=" + runtime],
+                           check=True, stdin=subprocess.DEVNULL, timeout=30)
+            os.environ["XDG_RUNTIME_DIR"] = runtime
         if scale:
             self.zorvant_env["QT_SCALE_FACTOR"] = str(scale)
         if dark:
