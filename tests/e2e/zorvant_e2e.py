@@ -132,7 +132,8 @@ class Session:
         if gtk:
             # As on GNOME and XFCE; GTK keeps its settings in memory rather than in dconf.
             self.zorvant_env.update(QT_QPA_PLATFORMTHEME="gtk3", GSETTINGS_BACKEND="memory",
-                                    GDK_BACKEND="x11")
+                                    GDK_BACKEND="x11",
+                                    LSAN_OPTIONS="suppressions=" + HERE + "/gtk_leaks.supp")
 
     def read(self, name):
         with open(os.path.join(self.work, name), "rb") as file:
@@ -544,6 +545,11 @@ def look(session, tree, gtk):
         session.enter(session.root)
     wait_for("the panel back after the chooser",
              lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+    # Keys go nowhere until Qt has taken the focus back as well: its focus ring shows then.
+    if tree:
+        wait_for("the keyboard back on the chooser's button, not on %r" % (focused(),),
+                 lambda: focused() == ("push button", "Select Root 'dockets' Folder"))
+    session.shot("focus-back")
 
     # The keyboard is back on the chooser's button. Tab goes on down the panel: the number
     # field, "Open Folder", every row top to bottom, "Clear recents".
