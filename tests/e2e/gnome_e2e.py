@@ -192,7 +192,7 @@ def road(desktop):
     shell.double_click(icon_x, icon_y)
     check_panel(focused_panel(shell, running.pid, "a double click on the icon"), work_area, icon)
     accessibility.wait_for_field("focused", lambda text, focused: focused)
-    shell.press("Control_L+a")
+    # The panel selects the old number as it shows: typing replaces it.
     shell.type("43")
     accessibility.wait_for_field("focused, reading 43",
                                  lambda text, focused: focused and text == "43")
@@ -204,13 +204,13 @@ def road(desktop):
     second_launch(desktop, shell)
     check_panel(focused_panel(shell, running.pid, "a second launch"), work_area, icon)
     accessibility.wait_for_field("focused", lambda text, focused: focused)
-    shell.press("Control_L+a")
     shell.type("123")
     accessibility.wait_for_field("focused, reading 123",
                                  lambda text, focused: focused and text == "123")
     shell.shot("second-launch")
 
-    # Escape closes the panel; the next launch brings it back with the keyboard.
+    # Escape closes the panel; the next launch brings it back with the keyboard, and the
+    # number selected: "7" replaces "123".
     shell.press("Escape")
     wait_for("the panel to close", lambda: not shell.panels(running.pid))
     second_launch(desktop, shell)
@@ -218,7 +218,7 @@ def road(desktop):
     accessibility.wait_for_field("focused", lambda text, focused: focused)
     shell.type("7")
     accessibility.wait_for_field("focused, with 7 typed",
-                                 lambda text, focused: focused and text in ("7", "1237"))
+                                 lambda text, focused: focused and text == "7")
     shell.shot("third-launch")
     check(desktop.finish(running, signal.SIGTERM) == 0, "SIGTERM did not end zorvant cleanly")
 

@@ -122,7 +122,8 @@ def road(desktop):
                                  lambda text, focused: focused and text == "123")
     kwin.shot("second-launch")
 
-    # Escape closes the panel; the next launch brings it back with the keyboard.
+    # Escape closes the panel; the next launch brings it back with the keyboard, and the
+    # number selected: "7" replaces "123".
     kwin.input.press("Escape")
     wait_for("the panel to close", lambda: not any(
         p["pid"] == running.pid for p in kwin.panels()))
@@ -131,7 +132,7 @@ def road(desktop):
     accessibility.wait_for_field("focused", lambda text, focused: focused)
     kwin.input.type("7")
     accessibility.wait_for_field("focused, with 7 typed",
-                                 lambda text, focused: focused and text in ("7", "1237"))
+                                 lambda text, focused: focused and text == "7")
     kwin.shot("third-launch")
     check(desktop.finish(running, signal.SIGTERM) == 0, "SIGTERM did not end zorvant cleanly")
 
