@@ -172,7 +172,24 @@ class Accessibility:
                                 field.getState().contains(pyatspi.STATE_FOCUSED))
         return None
 
+    def windows(self):
+        # What AT-SPI lists at the top of each program: (program, name, role, showing, children),
+        # or the error that reading it met. For failures that find no field at all.
+        seen = []
+        try:
+            for app in self.pyatspi.Registry.getDesktop(0):
+                for window in filter(None, app or []):
+                    seen.append((app.name, window.name, window.getRoleName(),
+                                 window.getState().contains(self.pyatspi.STATE_SHOWING),
+                                 window.childCount))
+        except Exception as error:
+            seen.append(repr(error))
+        return seen
+
     def wait_for_field(self, what, condition, timeout=30.0):
         # Until condition(text, focused) holds for the number field.
-        wait_for_value("the number field " + what + " (text, focused)", self.field,
-                       lambda field: field is not None and condition(*field), timeout)
+        try:
+            wait_for_value("the number field " + what + " (text, focused)", self.field,
+                           lambda field: field is not None and condition(*field), timeout)
+        except AssertionError as failure:
+            raise AssertionError("%s; AT-SPI lists %r" % (failure, self.windows())) from None
