@@ -11,18 +11,21 @@
 #include "platform/blob.h"
 #include "platform/bookmark.h"
 #include "platform/clock.h"
+#include "platform/directory_reader.h"
 #include "platform/security_scope.h"
 #include "platform/signal.h"
 #include "platform/user_defaults.h"
 
-// The platform services the model stands on. Tests hand in their own store, access layer,
-// clock or bookmark calls; the program uses the real ones.
+// The platform services the model stands on, and through which the folder tree under its root
+// is read. Tests hand in their own store, access layer, clock, bookmark calls or folder
+// reader; the program uses the real ones.
 struct FolderModelServices {
     std::shared_ptr<UserDefaults> defaults;
     std::shared_ptr<SecurityScope> securityScope = std::make_shared<SecurityScope>();
     Clock clock = secondsSinceReferenceDate;
     std::function<Expected<Blob>(const std::filesystem::path&)> makeBookmark = ::makeBookmark;
     std::function<Expected<ResolvedBookmark>(const Blob&)> resolveBookmark = ::resolveBookmark;
+    OpenDirectory openDirectory = ::openDirectory;
 };
 
 // The program's one observable model: the typed docket number, the root 'dockets' folder

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -28,3 +30,10 @@ private:
     void* m_handle = nullptr;
     bool m_failed = false;
 };
+
+// Opens a folder for reading. The program reads the file system itself; tests hand in a stand-in
+// that can hold a listing up, as a share that has stopped answering does.
+using OpenDirectory =
+    std::function<std::unique_ptr<DirectoryReader>(const std::filesystem::path& folder)>;
+
+std::unique_ptr<DirectoryReader> openDirectory(const std::filesystem::path& folder);

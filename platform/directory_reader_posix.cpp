@@ -10,6 +10,10 @@ DirectoryReader::DirectoryReader(const std::filesystem::path& folder)
     m_failed = m_handle == nullptr;
 }
 
+std::unique_ptr<DirectoryReader> openDirectory(const std::filesystem::path& folder) {
+    return std::make_unique<DirectoryReader>(folder);
+}
+
 DirectoryReader::~DirectoryReader() {
     if (m_handle)
         ::closedir(static_cast<DIR*>(m_handle));
