@@ -16,8 +16,8 @@ icu::UnicodeString toUnicode(std::string_view text) {
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
 }
 
-// Creating a character break iterator loads and clones rule data; everything runs on the
-// main thread, so one instance per thread is enough.
+// Creating a character break iterator loads and clones rule data. Lookups run on worker
+// threads as well as on the main thread, so each thread keeps one of its own.
 icu::BreakIterator* characterBreaks() {
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;

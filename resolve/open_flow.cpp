@@ -9,20 +9,23 @@ OpenFlow::OpenFlow(std::shared_ptr<FolderController> controller,
     : m_controller(std::move(controller)), m_opener(std::move(opener)) {}
 
 void OpenFlow::openFolder() {
-    std::visit(
-        [this](auto&& result) {
-            using Case = std::decay_t<decltype(result)>;
-            if constexpr (std::is_same_v<Case, resolve_result::none>) {
-                errorMessage = result.message;
-            } else if constexpr (std::is_same_v<Case, resolve_result::one>) {
-                openAndRecord(result.url, result.kind, result.docketKey);
-                errorMessage.reset();
-            } else {
-                conflictURLs = ConflictURLs{result.legacy, result.j, result.docketKey};
-                showConflict = true;
-            }
-        },
-        m_controller->resolve());
+    m_controller->resolve(startLookup(), [this](ResolveResult outcome) {
+        std::visit(
+            [this](auto&& result) {
+                using Case = std::decay_t<decltype(result)>;
+                if constexpr (std::is_same_v<Case, resolve_result::none>) {
+                    errorMessage = result.message;
+                } else if constexpr (std::is_same_v<Case, resolve_result::one>) {
+                    openAndRecord(result.url, result.kind, result.docketKey);
+                    errorMessage.reset();
+                } else {
+                    conflictURLs = ConflictURLs{result.legacy, result.j, result.docketKey};
+                    showConflict = true;
+                }
+            },
+            outcome);
+        answered();
+    });
 }
 
 void OpenFlow::openFolderButton() {
@@ -53,7 +56,32 @@ void OpenFlow::choose(const ConflictChoice& choice) {
 }
 
 void OpenFlow::reopenRecent(const RecentDocket& docket) {
-    errorMessage = m_controller->openRecent(docket);
+    m_controller->openRecent(docket, startLookup(), [this](std::optional<std::string> message) {
+        errorMessage = std::move(message);
+        answered();
+    });
+}
+
+void OpenFlow::abandonLookup() {
+    if (!m_lookingUp)
+        return;
+    ++*m_newestLookup;
+    m_lookingUp = false;
+}
+
+FolderController::IsWanted OpenFlow::startLookup() {
+    const std::uint64_t lookup = ++*m_newestLookup;
+    m_lookingUp = true;
+    return [newest = std::weak_ptr<std::uint64_t>(m_newestLookup), lookup] {
+        const auto current = newest.lock();
+        return current && *current == lookup;
+    };
+}
+
+void OpenFlow::answered() {
+    m_lookingUp = false;
+    if (m_answerHandler)
+        m_answerHandler();
 }
 
 void OpenFlow::openAndRecord(const std::filesystem::path& location, DocketKind kind,

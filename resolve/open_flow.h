@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,13 +32,18 @@ struct ConflictChoice {
 // The user actions that turn a typed number or a recent docket into an opened folder, and
 // the little view state they leave for the panel to show: the error line and the conflict
 // dialog.
+//
+// The lookups behind the actions run in the background, and only the newest is wanted: an
+// action's outcome lands in the state when its answer comes back, unless another action came
+// after it or the lookup was given up meanwhile. Then the answer is dropped unseen, and
+// nothing is opened or recorded for it.
 class OpenFlow {
 public:
     OpenFlow(std::shared_ptr<FolderController> controller, std::shared_ptr<DesktopOpener> opener);
 
     // Return in the number field.
     void openFolder();
-    // The "Open Folder" button: clears the error line first.
+    // The "Open Folder" button: clears the error line at once, then looks up as Return does.
     void openFolderButton();
 
     // The dialog's buttons, built from the current conflictURLs.
@@ -49,14 +56,29 @@ public:
     // A row of the recents list.
     void reopenRecent(const RecentDocket& docket);
 
+    // Whether a lookup is running whose answer is still wanted.
+    bool isLookingUp() const { return m_lookingUp; }
+    // Gives the running lookup up: its answer will be dropped.
+    void abandonLookup();
+    // Runs each time an answer has landed in the state, also one that came at once.
+    void setAnswerHandler(std::function<void()> handler) { m_answerHandler = std::move(handler); }
+
     std::optional<std::string> errorMessage;
     bool showConflict = false;
     std::optional<ConflictURLs> conflictURLs;
 
 private:
+    // Makes the coming lookup the newest, and tells whether it still is.
+    FolderController::IsWanted startLookup();
+    void answered();
     void openAndRecord(const std::filesystem::path& location, DocketKind kind,
                        const std::string& docketKey);
 
     std::shared_ptr<FolderController> m_controller;
     std::shared_ptr<DesktopOpener> m_opener;
+    // The number of the newest lookup. Answers hold it weakly, so that one arriving after the
+    // flow is gone finds nothing to act on.
+    std::shared_ptr<std::uint64_t> m_newestLookup = std::make_shared<std::uint64_t>(0);
+    bool m_lookingUp = false;
+    std::function<void()> m_answerHandler;
 };

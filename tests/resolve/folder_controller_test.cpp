@@ -7,16 +7,40 @@
 
 #include "resolve/folder_controller.h"
 #include "support/docket_fixture.h"
+#include "support/queued_main_thread.h"
+#include "support/stalling_directories.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
+// Lookups are answered through a queue that stands for the main thread; the folders are read
+// through a reader that can be held up like a share that has stopped answering.
 class FolderControllerTest : public ::testing::Test {
 protected:
-    // The outcome for the typed text on one line, locations relative to the root.
+    // The answer of the background lookup, once the test's main thread has run it.
+    template <class Answer, class Start> Answer answerOf(Start start) {
+        std::optional<Answer> answer;
+        start([] { return true; }, [&](Answer given) { answer = std::move(given); });
+        while (!answer && mainThread->runNext()) {
+        }
+        if (!answer)
+            throw std::runtime_error("the lookup gave no answer");
+        return std::move(*answer);
+    }
+    ResolveResult lookUp() {
+        return answerOf<ResolveResult>([&](auto wanted, auto answer) {
+            controller.resolve(std::move(wanted), std::move(answer));
+        });
+    }
+    // The outcome for the typed text on one line, locations relative to the root. The lookup on
+    // the calling thread must agree with the one in the background.
     std::string resolve(const std::string& typed) {
         model->setFolderNumber(typed);
-        const ResolveResult result = controller.resolve();
+        const ResolveResult result = lookUp();
+        EXPECT_EQ(controller.resolve(), result) << typed;
+        return describe(result);
+    }
+    std::string describe(const ResolveResult& result) const {
         auto in = [&](const fs::path& p) { return p.lexically_relative(root).native(); };
         if (const auto* r = std::get_if<resolve_result::one>(&result))
             return std::string(rawValue(r->kind)) + " " + r->docketKey + ": " + in(r->url);
@@ -26,16 +50,22 @@ protected:
     }
     // What reopening the record says, "opened" when it opened a folder.
     std::string reopen(DocketKind kind, const std::string& key) {
-        return controller.openRecent(RecentDocket(kind, key, "x", 1)).value_or("opened");
+        return answerOf<std::optional<std::string>>([&](auto wanted, auto answer) {
+                   controller.openRecent(RecentDocket(kind, key, "x", 1), std::move(wanted),
+                                         std::move(answer));
+               })
+            .value_or("opened");
     }
 
     TempDir temp;
     const fs::path root = temp.makeFolder("dockets");
     const fs::path legacy = temp.makeFolder("dockets/a-1/123 Old");
     const fs::path j = temp.makeFolder("dockets/a-J0001/J000123 New");
-    const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root);
+    StallingDirectories stalls;
+    const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root, stalls.opener());
     const std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
-    FolderController controller{model, opener};
+    const std::shared_ptr<QueuedMainThread> mainThread = std::make_shared<QueuedMainThread>();
+    FolderController controller{model, opener, mainThread};
 };
 
 TEST_F(FolderControllerTest, FindsByCharactersAndReopensOnlyTheRecordsKind) {
@@ -157,4 +187,75 @@ TEST_F(FolderControllerTest, FollowsTheRootFolderOnDisk) {
     EXPECT_EQ(resolve("abc"), "Please enter digits");
     EXPECT_EQ(resolve("123"), "Root folder not selected");
     EXPECT_EQ(reopen(DocketKind::j, "123"), "Root folder not selected");
+}
+
+// The two listings of a lookup run at the same time, off the asking thread: both are seen
+// waiting at once, while the call that asked has long returned.
+TEST_F(FolderControllerTest, ListsBothBucketsAtOnceOffTheAskingThread) {
+    stalls.hold(root);
+    model->setFolderNumber("123");
+    std::optional<ResolveResult> answer;
+    controller.resolve([] { return true; }, [&](ResolveResult given) { answer = given; });
+    ASSERT_TRUE(stalls.waitForStalled(2));
+    EXPECT_EQ(mainThread->queued(), 0u);
+    stalls.release(root);
+    ASSERT_TRUE(mainThread->runNext());
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(describe(*answer), "both 123: a-1/123 Old | a-J0001/J000123 New");
+
+    // No listing is needed without digits or without a root: the answer comes at once.
+    answer.reset();
+    model->setFolderNumber("abc");
+    controller.resolve([] { return false; }, [&](ResolveResult given) { answer = given; });
+    EXPECT_EQ(answer, ResolveResult(resolve_result::none{"Please enter digits"}));
+}
+
+// A folder that is still being opened takes later searches along instead of starting one
+// listing more each: a share that never answers costs one stuck thread per folder. What the
+// joined listing reads, it reads after every search in it was asked for.
+TEST_F(FolderControllerTest, SearchesOfAFolderStillOpeningShareItsListing) {
+    const fs::path bucket = root / "a-1";
+    stalls.hold(bucket);
+    for (const char* typed : {"123", "124", "123"}) {
+        model->setFolderNumber(typed);
+        controller.resolve([] { return true; }, [](ResolveResult) {});
+    }
+    std::string answers;
+    controller.openRecent(
+        RecentDocket(DocketKind::legacy, "124", "x", 1), [] { return true; },
+        [&](std::optional<std::string> message) { answers += message.value_or("opened"); });
+    ASSERT_TRUE(stalls.waitForStalled(1));
+    temp.makeFolder("dockets/a-1/124 Made while waiting");
+    stalls.release(bucket);
+    for (int answered = 0; answered < 4; ++answered)
+        ASSERT_TRUE(mainThread->runNext());
+    EXPECT_EQ(stalls.openings(bucket), 1);
+    EXPECT_EQ(answers, "opened");
+    EXPECT_EQ(opener->opened, std::vector<fs::path>{root / "a-1/124 Made while waiting"});
+
+    // Once open, a folder is listed afresh for the next search.
+    EXPECT_EQ(resolve("124"), "legacy 124: a-1/124 Made while waiting");
+    EXPECT_EQ(stalls.openings(bucket), 3);
+}
+
+// An answer no longer wanted has no effect: nothing is opened or recorded, and the asker hears
+// nothing. A folder stuck for good holds up no other lookup.
+TEST_F(FolderControllerTest, AnAnswerNoLongerWantedIsDroppedAndAStuckFolderHoldsUpNoOther) {
+    stalls.hold(root / "a-J0001");
+    bool wanted = true;
+    int answers = 0;
+    controller.openRecent(
+        RecentDocket(DocketKind::j, "123", "x", 1), [&] { return wanted; },
+        [&](std::optional<std::string>) { ++answers; });
+    ASSERT_TRUE(stalls.waitForStalled(1));
+    EXPECT_EQ(reopen(DocketKind::legacy, "123"), "opened");
+    EXPECT_EQ(resolve("45678"), "Folder not found for 45678");
+
+    wanted = false;
+    stalls.release(root / "a-J0001");
+    ASSERT_TRUE(mainThread->runNext());
+    EXPECT_EQ(answers, 0);
+    EXPECT_EQ(opener->opened, std::vector<fs::path>{legacy});
+    ASSERT_EQ(model->recentDockets().size(), 1u);
+    EXPECT_EQ(model->recentDockets()[0].id(), "123-legacy");
 }

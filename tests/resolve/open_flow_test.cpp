@@ -2,14 +2,32 @@
 
 #include "resolve/open_flow.h"
 #include "support/docket_fixture.h"
+#include "support/queued_main_thread.h"
+#include "support/stalling_directories.h"
 
 namespace fs = std::filesystem;
 
+// The flow over a controller whose answers wait in a queue that stands for the main thread,
+// and whose folders can be held up like those of a share that has stopped answering.
 class OpenFlowTest : public ::testing::Test {
 protected:
-    void open(const std::string& typed, bool viaButton) {
+    void start(const std::string& typed, bool viaButton) {
         model->setFolderNumber(typed);
         viaButton ? flow.openFolderButton() : flow.openFolder();
+    }
+    // Runs what the main thread is given until the flow has its answer.
+    void settle() {
+        while (flow.isLookingUp() && mainThread->runNext()) {
+        }
+        ASSERT_FALSE(flow.isLookingUp());
+    }
+    void open(const std::string& typed, bool viaButton) {
+        start(typed, viaButton);
+        settle();
+    }
+    void reopen(const RecentDocket& docket) {
+        flow.reopenRecent(docket);
+        settle();
     }
     std::string recents() const {
         std::string result;
@@ -23,9 +41,11 @@ protected:
     const fs::path only = temp.makeFolder("dockets/a-1/124 Only");
     const fs::path j = temp.makeFolder("dockets/a-J0001/J000123 New");
     const fs::path legacy = temp.makeFolder("dockets/a-1/123 Old");
-    const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root);
+    StallingDirectories stalls;
+    const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root, stalls.opener());
     const std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
-    OpenFlow flow{std::make_shared<FolderController>(model, opener), opener};
+    const std::shared_ptr<QueuedMainThread> mainThread = std::make_shared<QueuedMainThread>();
+    OpenFlow flow{std::make_shared<FolderController>(model, opener, mainThread), opener};
 };
 
 // Return and the button differ only where a conflict comes up: Return leaves the error line
@@ -63,9 +83,50 @@ TEST_F(OpenFlowTest, KeepsTheErrorLineAndTheConflictDialogByTheRules) {
     EXPECT_EQ(flow.errorMessage, "kept");
     EXPECT_EQ(flow.conflictURLs->docketKey, "456");
 
-    flow.reopenRecent(RecentDocket(DocketKind::j, "124", "x", 1));
+    reopen(RecentDocket(DocketKind::j, "124", "x", 1));
     EXPECT_EQ(flow.errorMessage, "Folder not found for J000124");
-    flow.reopenRecent(RecentDocket(DocketKind::legacy, "124", "x", 1));
+    reopen(RecentDocket(DocketKind::legacy, "124", "x", 1));
     EXPECT_EQ(flow.errorMessage, std::nullopt);
     EXPECT_EQ(opener->opened.back(), only);
+}
+
+// Only the newest request is answered: an older lookup that comes back later, or one given up
+// when the panel closed, changes nothing, opens nothing and records nothing. The button clears
+// the error line at once, not when its answer comes.
+TEST_F(OpenFlowTest, TheNewestRequestWinsAndAGivenUpLookupChangesNothing) {
+    const fs::path bucket = root / "a-1";
+    std::vector<std::string> answers;
+    flow.setAnswerHandler([&] { answers.push_back(flow.errorMessage.value_or("-")); });
+    stalls.hold(bucket);
+    start("123", false);
+    EXPECT_TRUE(flow.isLookingUp());
+    open("No. 9", false);
+    EXPECT_EQ(flow.errorMessage, "Folder not found for 9");
+    start("124", true);
+    EXPECT_EQ(flow.errorMessage, std::nullopt);
+    // An answer that needs no listing comes at once, and is the newest.
+    start(" ", false);
+    EXPECT_FALSE(flow.isLookingUp());
+    EXPECT_EQ(flow.errorMessage, "Please enter digits");
+    flow.reopenRecent(RecentDocket(DocketKind::legacy, "124", "x", 1));
+    EXPECT_TRUE(flow.isLookingUp());
+    flow.abandonLookup();
+    EXPECT_FALSE(flow.isLookingUp());
+
+    ASSERT_TRUE(stalls.waitForStalled(1));
+    stalls.release(bucket);
+    // The lookups of 123 and 124 and the reopening share the listing of a-1; one answer each.
+    const std::size_t expected = 3;
+    for (std::size_t answered = 0; answered < expected; ++answered)
+        ASSERT_TRUE(mainThread->runNext());
+    EXPECT_EQ(answers, (std::vector<std::string>{"Folder not found for 9", "Please enter digits"}));
+    EXPECT_FALSE(flow.showConflict);
+    EXPECT_EQ(flow.errorMessage, "Please enter digits");
+    EXPECT_TRUE(opener->opened.empty());
+    EXPECT_TRUE(model->recentDockets().empty());
+
+    // A lookup after all that is answered as usual.
+    open("124", false);
+    EXPECT_EQ(opener->opened, std::vector<fs::path>{only});
+    EXPECT_EQ(recents(), "124-legacy 124 Only; ");
 }
