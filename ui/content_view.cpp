@@ -19,6 +19,7 @@
 #include "model/root_folder_selection.h"
 #include "platform/log.h"
 #include "platform/notification_center.h"
+#include "platform/qt_main_thread.h"
 #include "ui/conflict_sheet.h"
 #include "ui/elided_label.h"
 #include "ui/focus_ring.h"
@@ -31,6 +32,8 @@ namespace {
 
 constexpr int stackSpacing = 16;
 constexpr int numberFieldMaximumWidth = 400;
+// A lookup that answers within this time shows no sign of searching: most do.
+constexpr int searchingIndicatorDelayMs = 300;
 
 // "Clear recents" is borderless, as a toolbar button is: its text alone, underlined under
 // the pointer. The focus ring shows when it has the keyboard.
@@ -99,10 +102,18 @@ private:
 ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOpener> opener,
                          QWidget* parent)
     : QWidget(parent), m_model(std::make_shared<FolderModel>(std::move(services))),
-      m_controller(std::make_shared<FolderController>(m_model, opener)),
+      m_controller(std::make_shared<FolderController>(m_model, opener,
+                                                      std::make_shared<QtMainThread>(this))),
       m_flow(m_controller, opener), m_repeatGuard(new KeyRepeatGuard(this)) {
     setObjectName(QStringLiteral("contentView"));
     buildInterface();
+    m_flow.setAnswerHandler([this] { lookupAnswered(); });
+    m_searchingDelay.setSingleShot(true);
+    m_searchingDelay.setInterval(searchingIndicatorDelayMs);
+    connect(&m_searchingDelay, &QTimer::timeout, this, [this] {
+        m_searching->show();
+        setCursor(Qt::BusyCursor);
+    });
     // Whatever takes the keyboard is scrolled into view, when the panel is too small to show
     // all of its content at once.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -192,7 +203,18 @@ void ContentView::buildInterface() {
     m_openButton->setPalette(prominent);
     connect(m_openButton, &QPushButton::clicked, this, &ContentView::pressOpenFolder);
     m_repeatGuard->guard(m_openButton);
-    stack->addWidget(m_openButton, 0, Qt::AlignLeft);
+
+    // Beside the button, so that it comes and goes without moving anything.
+    m_searching = new QLabel(tr("Searching…"), m_body);
+    m_searching->setObjectName(QStringLiteral("searchingLabel"));
+    m_searching->setFont(footnoteFont(font()));
+    m_searching->setForegroundRole(QPalette::PlaceholderText);
+    m_searching->hide();
+    auto* openRow = new QHBoxLayout;
+    openRow->addWidget(m_openButton);
+    openRow->addWidget(m_searching);
+    openRow->addStretch(1);
+    stack->addLayout(openRow);
 
     m_divider = new QFrame(m_body);
     m_divider->setObjectName(QStringLiteral("recentsDivider"));
@@ -295,6 +317,10 @@ void ContentView::showEvent(QShowEvent* event) {
 }
 
 void ContentView::hideEvent(QHideEvent* event) {
+    // A lookup still running when the panel closes is given up: the user has moved on, and a
+    // folder must not pop up long after.
+    m_flow.abandonLookup();
+    stopSearchingIndicator();
     // A panel that closes takes its dialog with it, as if it had been dismissed.
     if (m_conflictSheet->isPresented())
         m_conflictSheet->dismiss();
@@ -311,17 +337,35 @@ void ContentView::keyPressEvent(QKeyEvent* event) {
 
 void ContentView::submitNumber() {
     m_flow.openFolder();
-    refresh();
+    lookupStarted();
 }
 
 void ContentView::pressOpenFolder() {
     m_flow.openFolderButton();
-    refresh();
+    lookupStarted();
 }
 
 void ContentView::reopenRecent(const RecentDocket& docket) {
     m_flow.reopenRecent(docket);
+    lookupStarted();
+}
+
+void ContentView::lookupStarted() {
     refresh();
+    if (m_flow.isLookingUp() && !m_searching->isVisible())
+        m_searchingDelay.start();
+}
+
+void ContentView::lookupAnswered() {
+    stopSearchingIndicator();
+    refresh();
+}
+
+void ContentView::stopSearchingIndicator() {
+    m_searchingDelay.stop();
+    m_searching->hide();
+    if (testAttribute(Qt::WA_SetCursor))
+        unsetCursor();
 }
 
 void ContentView::clearRecents() {

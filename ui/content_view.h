@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QTimer>
 #include <QWidget>
 
 #include "model/folder_model.h"
@@ -63,6 +64,9 @@ private:
     void clearRecents();
     void chooseConflict(const ConflictChoice& choice);
     void selectRootFolder();
+    void lookupStarted();
+    void lookupAnswered();
+    void stopSearchingIndicator();
 
     std::shared_ptr<FolderModel> m_model;
     std::shared_ptr<FolderController> m_controller;
@@ -78,6 +82,7 @@ private:
     QLineEdit* m_numberField = nullptr;
     LiveLabel* m_errorLine = nullptr;
     QPushButton* m_openButton = nullptr;
+    QLabel* m_searching = nullptr;
     QFrame* m_divider = nullptr;
     QLabel* m_recentsHeader = nullptr;
     RecentsList* m_recents = nullptr;
@@ -85,6 +90,9 @@ private:
     QPushButton* m_clearButton = nullptr;
     ConflictSheet* m_conflictSheet = nullptr;
     QFileDialog* m_chooser = nullptr;
+
+    // Shows that a search is running once it has taken more than a moment.
+    QTimer m_searchingDelay;
 
     Connection m_modelChanges;
     Connection m_focusRequests;

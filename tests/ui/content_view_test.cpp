@@ -16,6 +16,7 @@
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "support/docket_fixture.h"
+#include "support/stalling_directories.h"
 #include "ui/content_view.h"
 #include "ui/elided_button.h"
 #include "ui/elided_label.h"
@@ -33,7 +34,8 @@ protected:
         temp.makeFolder("dockets/a-123/12345 Smith & Co");
         makeDocketModel(temp, root);
         view = std::make_unique<ContentView>(
-            FolderModelServices{.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")},
+            FolderModelServices{.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini"),
+                                .openDirectory = stalls.opener()},
             opener);
         view->resize(420, 420);
         view->show();
@@ -46,11 +48,22 @@ protected:
     }
     bool shown(const char* name) const { return find(name)->isVisible(); }
     QString error() const { return shown("errorLabel") ? find<QLabel>("errorLabel")->text() : ""; }
-    void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
+    // Lookups answer on a later turn of the event loop: the next two wait for the answer.
+    void settle() {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->flow().isLookingUp(); }));
+    }
+    void click(QWidget* widget) {
+        QTest::mouseClick(widget, Qt::LeftButton);
+        settle();
+    }
     // Replaces the number by typing, then presses Return in the field.
-    void enter(const char* text) {
+    void submit(const char* text) {
         find<QLineEdit>("numberField")->selectAll();
         QTest::keyClicks(find("numberField"), QString::fromUtf8(text) + '\r');
+    }
+    void enter(const char* text) {
+        submit(text);
+        settle();
     }
     QList<QPushButton*> rows() const { return view->findChildren<QPushButton*>("recentRow"); }
     void showRecents(std::vector<RecentDocket> dockets) {
@@ -85,6 +98,7 @@ protected:
     }
 
     TempDir temp;
+    StallingDirectories stalls;
     const fs::path root = temp.makeFolder("dockets");
     const fs::path j = temp.makeFolder("dockets/a-J0123/J012345 New");
     const std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
@@ -480,4 +494,42 @@ TEST_F(ContentViewTest, TheFocusRingFollowsTheKeyboardInAColourThatStandsOut) {
             << ring.name().toStdString();
     }
     EXPECT_EQ(FocusRing::colour(dark).lightness() > QColor("#12608a").lightness(), true);
+}
+
+// While a lookup waits on a stalled folder the panel stays usable, and after a moment says
+// that it is searching; the sign goes when the newest lookup is answered or given up.
+TEST_F(ContentViewTest, ShowsASearchIsRunningOnlyWhileTheNewestLookupWaits) {
+    auto* searching = find<QLabel>("searchingLabel");
+    auto* field = find<QLineEdit>("numberField");
+    stalls.hold(root / "a-123");
+    submit("12345");
+    // Not at once: most lookups answer before anyone would notice.
+    EXPECT_FALSE(searching->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searching->isVisible(); }));
+    EXPECT_EQ(searching->text(), "Searching…");
+    EXPECT_EQ(view->cursor().shape(), Qt::BusyCursor);
+    EXPECT_TRUE(field->hasFocus());
+
+    // Typing and a new Return work; the newer lookup's answer ends the search.
+    enter("99999");
+    EXPECT_EQ(field->text(), "99999");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return error() == "Folder not found for 99999"; }));
+    EXPECT_FALSE(searching->isVisible());
+    EXPECT_NE(view->cursor().shape(), Qt::BusyCursor);
+
+    // Closing the panel gives the lookup up.
+    submit("12345");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searching->isVisible(); }));
+    view->hide();
+    EXPECT_FALSE(view->flow().isLookingUp());
+    EXPECT_NE(view->cursor().shape(), Qt::BusyCursor);
+    view->show();
+    EXPECT_FALSE(searching->isVisible());
+    EXPECT_EQ(error(), "Folder not found for 99999");
+
+    // Once the share answers, the conflict comes as usual.
+    stalls.release(root / "a-123");
+    enter("12345");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return find("conflictSheet")->isVisible(); }));
+    EXPECT_FALSE(searching->isVisible());
 }
