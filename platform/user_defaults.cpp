@@ -1,5 +1,12 @@
 #include "platform/user_defaults.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QSettings>
@@ -20,8 +27,36 @@ QString qtKey(const std::string& key) {
 
 } // namespace
 
-UserDefaults::UserDefaults(const std::filesystem::path& file)
-    : m_file(file), m_settings(std::make_unique<QSettings>(qtPath(file), QSettings::IniFormat)) {}
+std::optional<std::string> UserDefaults::checkFile(const std::filesystem::path& file) {
+    const auto unreadable = [](int error) {
+        return std::string("cannot be read (") + std::strerror(error) + ")";
+    };
+    // stat first: it tells a FIFO without opening it.
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        return errno == ENOENT ? std::nullopt : std::optional(unreadable(errno));
+    if (!S_ISREG(info.st_mode))
+        return "is not a regular file";
+    // Without blocking, in case the file has become something else since.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return unreadable(errno);
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular)
+        return "is not a regular file";
+    return std::nullopt;
+}
+
+UserDefaults::UserDefaults(const std::filesystem::path& file, const FileCheck& check)
+    : m_file(file) {
+    if (const std::optional<std::string> problem = check(file)) {
+        logLine("⚠️ Failed to read user defaults:",
+                fileURL(file, false) + " " + *problem + "; changes are not saved in this run");
+        return;
+    }
+    m_settings = std::make_unique<QSettings>(qtPath(file), QSettings::IniFormat);
+}
 
 UserDefaults::~UserDefaults() = default;
 
@@ -31,6 +66,10 @@ std::filesystem::path UserDefaults::standardLocation() {
 }
 
 std::optional<Blob> UserDefaults::dataForKey(const std::string& key) const {
+    if (!m_settings) {
+        const auto it = m_memory.find(key);
+        return it == m_memory.end() ? std::nullopt : std::optional(it->second);
+    }
     const QVariant value = m_settings->value(qtKey(key));
     if (value.typeId() != QMetaType::QByteArray)
         return std::nullopt;
@@ -39,6 +78,8 @@ std::optional<Blob> UserDefaults::dataForKey(const std::string& key) const {
 }
 
 bool UserDefaults::contains(const std::string& key) const {
+    if (!m_settings)
+        return m_memory.contains(key);
     return m_settings->contains(qtKey(key));
 }
 
@@ -51,6 +92,13 @@ void UserDefaults::removeObjectForKey(const std::string& key) {
 }
 
 void UserDefaults::write(const std::string& key, const Change& change) {
+    if (!m_settings) {
+        if (change)
+            m_memory[key] = *change;
+        else
+            m_memory.erase(key);
+        return;
+    }
     if (m_settings->status() != QSettings::NoError) {
         // QSettings keeps reporting its first error for good, so carry on with a fresh
         // instance. Nothing the file is missing is lost with the old one: instances on one

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,9 +14,18 @@ class QSettings;
 // The per-user defaults store: byte blobs under string keys, kept in an INI file.
 // Writes go through to the file at once; a write that cannot reach the disk is logged and
 // leaves the old file as it was, while this instance keeps the new value in memory.
+//
+// A file that is there but cannot be read, or is not a regular file at all, is reported once
+// and then left alone for the life of the instance: it starts empty and keeps everything in
+// memory. Replacing such a file would lose what it holds, and opening a FIFO would hang.
 class UserDefaults {
 public:
-    explicit UserDefaults(const std::filesystem::path& file);
+    // Why the file cannot serve as the store, or none when it can: when it can be read, and
+    // also when it does not exist yet.
+    using FileCheck = std::function<std::optional<std::string>(const std::filesystem::path&)>;
+    static std::optional<std::string> checkFile(const std::filesystem::path& file);
+
+    explicit UserDefaults(const std::filesystem::path& file, const FileCheck& check = checkFile);
     ~UserDefaults();
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
@@ -37,5 +48,7 @@ private:
     void write(const std::string& key, const Change& change);
 
     std::filesystem::path m_file;
+    // None when the file is left alone; then m_memory is the store.
     std::unique_ptr<QSettings> m_settings;
+    std::map<std::string, Blob> m_memory;
 };
