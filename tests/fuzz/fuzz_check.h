@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// Stops the run on a broken property, so that libFuzzer keeps the input that broke it.
+inline void fuzzCheck(bool holds, const std::string& what) {
+    if (holds)
+        return;
+    std::fprintf(stderr, "property broken: %s\n", what.c_str());
+    std::abort();
+}
