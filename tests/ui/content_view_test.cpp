@@ -377,6 +377,9 @@ protected:
         QKeyEvent event(type, key, Qt::NoModifier, text, autoRepeat);
         event.setTimestamp(time);
         QApplication::sendEvent(to, &event);
+        // A key that acted has its lookup answered before the next key, as a person's keys
+        // do: what is counted is which keys act, not which answers win.
+        settle();
     }
     std::size_t openings() const { return opener->opened.size(); }
 
