@@ -1,5 +1,7 @@
 #include "resolve/entry_finder.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -8,11 +10,20 @@
 
 namespace {
 
+// How long the asking thread waits for the answers itself. Most listings are back well within
+// it, and taking them at once spares the trip through the event loop (and whatever it paints
+// on the way) between Return and the folder opening. A slower share holds the interface up
+// for no longer than this; its answers then come by the event loop.
+constexpr std::chrono::milliseconds patience{50};
+
 // The searches of one find call, and the answers they have so far.
 struct Batch {
     std::mutex mutex;
+    std::condition_variable allAnswered;
     EntryFinder::Found found;
     std::size_t outstanding = 0;
+    // While set, the asking thread is waiting and takes the answers itself.
+    bool askerWaiting = true;
     std::function<void(EntryFinder::Found)> done;
     std::shared_ptr<MainThread> mainThread;
 
@@ -21,6 +32,10 @@ struct Batch {
         found[index] = std::move(entry);
         if (--outstanding > 0)
             return;
+        if (askerWaiting) {
+            allAnswered.notify_one();
+            return;
+        }
         lock.unlock();
         mainThread->post([done = std::move(done), found = std::move(found)]() mutable {
             done(std::move(found));
@@ -119,6 +134,15 @@ void EntryFinder::find(const std::vector<EntrySearch>& searches,
                 unserved.batch->answer(unserved.index, std::nullopt);
         }
     }
+
+    std::unique_lock lock(batch->mutex);
+    const bool answered =
+        batch->allAnswered.wait_for(lock, patience, [&] { return batch->outstanding == 0; });
+    batch->askerWaiting = false;
+    if (!answered)
+        return;
+    lock.unlock();
+    batch->done(std::move(batch->found));
 }
 
 std::optional<std::filesystem::path>

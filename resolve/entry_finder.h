@@ -31,7 +31,8 @@ public:
     EntryFinder(OpenDirectory openDirectory, std::shared_ptr<MainThread> mainThread);
 
     // Starts all the searches at once; once the last has its answer, `done` gets the answers,
-    // in the order of the searches, on the main thread. A folder that cannot be read, or a
+    // in the order of the searches, on the main thread: called there, and at once, before this
+    // returns, when the answers are back within a moment. A folder that cannot be read, or a
     // search for which no thread can be had, finds nothing.
     void find(const std::vector<EntrySearch>& searches, std::function<void(Found)> done) const;
 

@@ -31,7 +31,8 @@ public:
                      std::shared_ptr<MainThread> mainThread);
 
     // Looks the typed number up as a Legacy and as a J docket. Changes nothing. The answer
-    // comes on the main thread; at once, before this returns, when no listing is needed.
+    // comes on the main thread; at once, before this returns, when no listing is needed or the
+    // listings are back within a moment.
     void resolve(IsWanted isWanted, std::function<void(ResolveResult)> answer) const;
 
     // The same lookup with its listings on the calling thread.
@@ -39,7 +40,7 @@ public:
 
     // Finds the recent docket's folder again, opens it and records it anew. Answers, on the
     // main thread, the message to show, or none when the folder was opened; at once when no
-    // listing is needed.
+    // listing is needed or the listing is back within a moment.
     void openRecent(const RecentDocket& docket, IsWanted isWanted,
                     std::function<void(std::optional<std::string>)> answer);
 
