@@ -6,13 +6,12 @@
 # usage: metainfo_screenshot.py ZORVANT SCREENSHOT_FOLDER
 import contextlib
 import os
-import shutil
 import signal
 import subprocess
 import sys
 import tempfile
 
-from zorvant_e2e import CHOOSER, PANEL, Session, check, wait_for
+from zorvant_e2e import CHOOSER, PANEL, Session, check, run_road, wait_for
 
 # Typed number, then the docket folder it opens, relative to the root.
 OPENED = [("98712", "a-987/98712 Estate of Brown"),
@@ -70,19 +69,10 @@ def main(zorvant, screenshots):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
     work = tempfile.mkdtemp(prefix="zorvant-")
     session = Session(work, os.path.abspath(zorvant), screenshots, False)
-    try:
-        take(session, screenshots)
-    except AssertionError as failure:
-        print("FAIL: %s\n(work folder %s, screenshots in %s)" % (failure, work, screenshots))
-        for log in sorted(name for name in os.listdir(work) if name.endswith(".log")):
-            print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
-        return 1
-    finally:
-        for process in reversed(session.processes):
-            session.stop(process)
-    shutil.rmtree(work, ignore_errors=True)
-    print("saved " + os.path.join(screenshots, "panel.png"))
-    return 0
+    status = run_road(session, lambda: take(session, screenshots))
+    if status == 0:
+        print("saved " + os.path.join(screenshots, "panel.png"))
+    return status
 
 
 if __name__ == "__main__":

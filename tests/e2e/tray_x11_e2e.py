@@ -11,7 +11,6 @@
 #
 # usage: tray_x11_e2e.py ZORVANT SCREENSHOT_FOLDER sni|switching
 import os
-import shutil
 import signal
 import sys
 import tempfile
@@ -19,7 +18,8 @@ import time
 
 import dbus
 
-from zorvant_e2e import HERE, PANEL, Session, check, desktop_environment, wait_for
+from zorvant_e2e import (HERE, PANEL, Session, check, desktop_environment, run_road,
+                         wait_for)
 
 WATCHER, ITEM, MENU = "org.kde.StatusNotifierWatcher", "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
 SCREEN = (1280, 800)
@@ -210,19 +210,8 @@ def main(zorvant, screenshots, mode):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
     work = tempfile.mkdtemp(prefix="zorvant-tray-e2e-")
     session = Session(work, os.path.abspath(zorvant), screenshots, False)
-    try:
-        desktop = TrayDesktop(session)
-        {"sni": sni_road, "switching": switching_road}[mode](session, desktop)
-    except AssertionError as failure:
-        print("FAIL: %s\n(work folder %s, screenshots in %s)" % (failure, work, screenshots))
-        for log in sorted(name for name in os.listdir(work) if name.endswith(".log")):
-            print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
-        return 1
-    finally:
-        for process in reversed(session.processes):
-            session.stop(process)
-    shutil.rmtree(work, ignore_errors=True)
-    return 0
+    return run_road(session, lambda: {"sni": sni_road, "switching": switching_road}[mode](
+        session, TrayDesktop(session)))
 
 
 if __name__ == "__main__":

@@ -570,6 +570,30 @@ def look(session, tree, gtk):
     check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
 
 
+def run_road(session, road, failure_shot=False, cleanup=None):
+    # Runs road() in the session and stops every process it started; on a failure prints it
+    # with the logs (after a screenshot of the screen, if asked for) and keeps the work folder.
+    # The exit status of the whole run.
+    try:
+        road()
+    except AssertionError as failure:
+        if failure_shot:
+            with contextlib.suppress(Exception):
+                session.shot("failure")
+        print("FAIL: %s\n(work folder %s, screenshots in %s)"
+              % (failure, session.work, session.screenshots))
+        for log in sorted(name for name in os.listdir(session.work) if name.endswith(".log")):
+            print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
+        return 1
+    finally:
+        if cleanup:
+            cleanup()
+        for process in reversed(session.processes):
+            session.stop(process)
+    shutil.rmtree(session.work, ignore_errors=True)
+    return 0
+
+
 def main(zorvant, screenshots, *mode):
     # CTest's own timeout and an interrupt both end in the clean-up below.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
@@ -579,25 +603,16 @@ def main(zorvant, screenshots, *mode):
     session = Session(work, os.path.abspath(zorvant), screenshots, accessibility,
                       scale=options.get("scale"), dpi=int(options.get("dpi", 0)) or None,
                       dark="dark" in mode, gtk="gtk" in mode)
-    try:
+
+    def run():
         session.start_desktop()
         tree = accessible_tree() if accessibility else None
         if "look" in mode:
             look(session, tree, "gtk" in mode)
         else:
             road(session, tree)
-    except AssertionError as failure:
-        with contextlib.suppress(Exception):
-            session.shot("failure")
-        print("FAIL: %s\n(work folder %s, screenshots in %s)" % (failure, work, screenshots))
-        for log in sorted(name for name in os.listdir(work) if name.endswith(".log")):
-            print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
-        return 1
-    finally:
-        for process in reversed(session.processes):
-            session.stop(process)
-    shutil.rmtree(work, ignore_errors=True)
-    return 0
+
+    return run_road(session, run, failure_shot=True)
 
 
 if __name__ == "__main__":

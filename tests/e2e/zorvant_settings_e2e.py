@@ -15,7 +15,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from zorvant_e2e import Session, check, wait_for  # noqa: E402
+from zorvant_e2e import Session, check, run_road, wait_for  # noqa: E402
 
 NOT_SAVED = "; changes are not saved in this run\n"
 
@@ -56,7 +56,8 @@ def main(zorvant):
     session = Session(work, os.path.abspath(zorvant), work + "/screenshots", False)
     # No tray and no display: a second launch is then the way to the panel.
     session.zorvant_env["QT_QPA_PLATFORM"] = "offscreen"
-    try:
+
+    def run():
         config = work + "/cfg/Zorvant"
         os.makedirs(config)
         os.mkfifo(config + "/Zorvant.ini")
@@ -88,16 +89,8 @@ def main(zorvant):
             run_over(session, settings, "cannot be read (Permission denied)",
                      ("setpriv", "--reuid=%d" % nobody.pw_uid, "--regid=%d" % nobody.pw_gid,
                       "--clear-groups"))
-    except AssertionError as failure:
-        print("FAIL: %s\n(work folder %s)" % (failure, work))
-        for log in sorted(name for name in os.listdir(work) if name.endswith(".log")):
-            print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
-        return 1
-    finally:
-        for process in reversed(session.processes):
-            session.stop(process)
-    shutil.rmtree(work, ignore_errors=True)
-    return 0
+
+    return run_road(session, run)
 
 
 if __name__ == "__main__":

@@ -11,12 +11,11 @@ import signal
 import subprocess
 import sys
 import tempfile
-import shutil
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from zorvant_e2e import (CHOOSER, PANEL, Session, accessible_tree, check, focused,  # noqa: E402
-                         wait_for)
+                         run_road, wait_for)
 
 SEARCHING = ("label", "Searching…")
 
@@ -170,22 +169,12 @@ def main(zorvant, shim, screenshots):
     work = tempfile.mkdtemp(prefix="zorvant-stall-e2e-")
     session = Session(work, os.path.abspath(zorvant), screenshots, True)
     stall = Stall(session, os.path.abspath(shim))
-    try:
+
+    def run():
         session.start_desktop()
         stalled(session, stall, accessible_tree())
-    except AssertionError as failure:
-        with contextlib.suppress(Exception):
-            session.shot("failure")
-        print("FAIL: %s\n(work folder %s, screenshots in %s)" % (failure, work, screenshots))
-        for log in sorted(name for name in os.listdir(work) if name.endswith(".log")):
-            print("--- %s\n%s" % (log, session.read(log).decode(errors="replace")))
-        return 1
-    finally:
-        stall.set(None)
-        for process in reversed(session.processes):
-            session.stop(process)
-    shutil.rmtree(work, ignore_errors=True)
-    return 0
+
+    return run_road(session, run, failure_shot=True, cleanup=lambda: stall.set(None))
 
 
 if __name__ == "__main__":
