@@ -19,14 +19,13 @@ import os
 import select
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
 import time
 
-from startup_bench import quartiles, ratio_line, spawn, start_desktop, wait_until
+from startup_bench import XClient, quartiles, ratio_line, spawn, start_desktop, wait_until
 
 ROUNDS = 31
 WARM_UP = 3
@@ -39,22 +38,12 @@ KEYSYMS = {"Return": 0xFF0D, "Escape": 0xFF1B, **{d: ord(d) for d in "0123456789
 MAP_NOTIFY, UNMAP_NOTIFY = 19, 18
 
 
-class XEvents:
+class XEvents(XClient):
     """One X connection that watches the root window's children being mapped and unmapped,
     and types through the XTEST extension."""
 
     def __init__(self, display):
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.sock.connect("/tmp/.X11-unix/X%d" % display)
-        self.sock.sendall(struct.pack("<BxHHHHxx", 0x6C, 11, 0, 0, 0))
-        head = self.read(8)
-        if head[0] != 1:
-            raise RuntimeError("X server refused the connection")
-        setup = self.read(struct.unpack_from("<H", head, 6)[0] * 4)
-        vendor_length, formats = struct.unpack_from("<H", setup, 16)[0], setup[21]
-        self.min_keycode, self.max_keycode = setup[26], setup[27]
-        screens = 32 + (vendor_length + 3) // 4 * 4 + 8 * formats
-        self.root = struct.unpack_from("<I", setup, screens)[0]
+        super().__init__(display)
         self.events = []
         # SubstructureNotify on the root: MapNotify and UnmapNotify of top-level windows.
         self.send(2, 0, struct.pack("<III", self.root, 0x800, 1 << 19))  # ChangeWindowAttributes
@@ -64,15 +53,6 @@ class XEvents:
             raise RuntimeError("the X server has no XTEST")
         self.xtest = reply[9]
         self.keycodes = self.find_keycodes()
-
-    def read(self, count):
-        data = b""
-        while len(data) < count:
-            chunk = self.sock.recv(count - len(data))
-            if not chunk:
-                raise RuntimeError("X server closed the connection")
-            data += chunk
-        return data
 
     def send(self, opcode, detail, body):
         self.sock.sendall(struct.pack("<BBH", opcode, detail, 1 + len(body) // 4) + body)

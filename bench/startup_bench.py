@@ -52,6 +52,7 @@ class XClient:
             raise RuntimeError("X server refused the connection")
         setup = self.read(struct.unpack_from("<H", head, 6)[0] * 4)
         vendor_length, formats = struct.unpack_from("<H", setup, 16)[0], setup[21]
+        self.min_keycode, self.max_keycode = setup[26], setup[27]
         screens = 32 + (vendor_length + 3) // 4 * 4 + 8 * formats
         self.root = struct.unpack_from("<I", setup, screens)[0]
 
