@@ -36,6 +36,12 @@ protected:
         QObject::connect(panel(), &PanelWindow::activated, panel(),
                          [this] { seen += panel()->isVisible() ? 'a' : '?'; });
     }
+    // With a tray there from the start, once the icon is in it.
+    void launchInTray() {
+        tray.startWatcher();
+        launch();
+        ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    }
     PanelWindow* panel() const { return delegate->popover(); }
     QString item() const {
         return QStringLiteral("org.kde.StatusNotifierItem-%1-1")
@@ -65,9 +71,7 @@ protected:
 };
 
 TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
-    tray.startWatcher();
-    launch();
-    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
     EXPECT_FALSE(panel()->isVisible());
     EXPECT_EQ(panel()->size(), QSize(420, 420));
     EXPECT_EQ(panel()->windowType(), Qt::Tool);
@@ -99,14 +103,23 @@ TEST_F(AppDelegateTest, ClicksToggleAndReopenShowsTheOnePanelOfALifetime) {
     EXPECT_EQ(view->model().get(), model);
 }
 
+// The desktop the process says it runs on, while the object lives.
+class DesktopNamed {
+public:
+    explicit DesktopNamed(const char* name) : m_saved(qgetenv("XDG_CURRENT_DESKTOP")) {
+        qputenv("XDG_CURRENT_DESKTOP", name);
+    }
+    ~DesktopNamed() { qputenv("XDG_CURRENT_DESKTOP", m_saved); }
+
+private:
+    const QByteArray m_saved;
+};
+
 // GNOME's tray extension sends the first double click on a new icon as two Activates, and
 // every later one as one Activate.
 TEST_F(AppDelegateTest, OnGnomeTheFirstDoubleClickIsOneClickHoweverItArrives) {
-    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
-    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
-    tray.startWatcher();
-    launch();
-    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    const DesktopNamed gnome("GNOME");
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
     QElapsedTimer gesture;
     gesture.start();
     click(topRight);
@@ -119,7 +132,6 @@ TEST_F(AppDelegateTest, OnGnomeTheFirstDoubleClickIsOneClickHoweverItArrives) {
     const bool closed = !panel()->isVisible();
     click(topRight);
     const bool shownAgain = panel()->isVisible();
-    qputenv("XDG_CURRENT_DESKTOP", desktop);
     if (!asOneGesture)
         GTEST_SKIP() << "the two calls took longer than a double click";
     EXPECT_TRUE(shownByTheFirst);
@@ -131,11 +143,8 @@ TEST_F(AppDelegateTest, OnGnomeTheFirstDoubleClickIsOneClickHoweverItArrives) {
 // Keys typed into the panel between two Activates mean the user saw it: the second is a click
 // of its own, even within a double click's time.
 TEST_F(AppDelegateTest, OnGnomeKeysBetweenTwoActivatesMakeThemTwoClicks) {
-    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
-    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
-    tray.startWatcher();
-    launch();
-    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    const DesktopNamed gnome("GNOME");
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
     QElapsedTimer gesture;
     gesture.start();
     click(topRight);
@@ -145,7 +154,6 @@ TEST_F(AppDelegateTest, OnGnomeKeysBetweenTwoActivatesMakeThemTwoClicks) {
     const bool quick =
         gesture.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
     const bool closedBySecond = !panel()->isVisible();
-    qputenv("XDG_CURRENT_DESKTOP", desktop);
     if (!quick)
         GTEST_SKIP() << "the two calls took longer than a double click";
     EXPECT_TRUE(shown);
@@ -157,8 +165,7 @@ TEST_F(AppDelegateTest, OnGnomeKeysBetweenTwoActivatesMakeThemTwoClicks) {
 class GnomeIconTheme {
 public:
     GnomeIconTheme(const std::filesystem::path& root, bool withSymbolicIcon)
-        : m_desktop(qgetenv("XDG_CURRENT_DESKTOP")), m_paths(QIcon::themeSearchPaths()),
-          m_theme(QIcon::themeName()) {
+        : m_paths(QIcon::themeSearchPaths()), m_theme(QIcon::themeName()) {
         const QString hicolor = QString::fromStdString((root / "hicolor").string());
         QDir().mkpath(hicolor + QStringLiteral("/scalable/status"));
         QFile index(hicolor + QStringLiteral("/index.theme"));
@@ -170,18 +177,16 @@ public:
             QFile::copy(
                 QStringLiteral(":/zorvant/icons/org.zorvant.Zorvant-tray-symbolic.svg"),
                 hicolor + QStringLiteral("/scalable/status/org.zorvant.Zorvant-tray-symbolic.svg"));
-        qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
         QIcon::setThemeSearchPaths({QString::fromStdString(root.string())});
         QIcon::setThemeName(QStringLiteral("hicolor"));
     }
     ~GnomeIconTheme() {
-        qputenv("XDG_CURRENT_DESKTOP", m_desktop);
         QIcon::setThemeSearchPaths(m_paths);
         QIcon::setThemeName(m_theme);
     }
 
 private:
-    QByteArray m_desktop;
+    const DesktopNamed m_desktop{"ubuntu:GNOME"};
     QStringList m_paths;
     QString m_theme;
 };
@@ -191,9 +196,7 @@ private:
 TEST_F(AppDelegateTest, GnomeGetsTheSymbolicIconOnlyWhereTheThemeHasIt) {
     for (const bool installed : {false, true}) {
         const GnomeIconTheme theme(temp / (installed ? "installed" : "bare"), installed);
-        tray.startWatcher();
-        launch();
-        ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+        ASSERT_NO_FATAL_FAILURE(launchInTray());
         EXPECT_EQ(itemProperty(QStringLiteral("IconName")).toString().toStdString(),
                   installed ? "org.zorvant.Zorvant-tray-symbolic" : "org.zorvant.Zorvant-tray");
         delegate.reset();
@@ -202,9 +205,7 @@ TEST_F(AppDelegateTest, GnomeGetsTheSymbolicIconOnlyWhereTheThemeHasIt) {
 }
 
 TEST_F(AppDelegateTest, TheMenuShowsThePanelAndNeverHidesIt) {
-    tray.startWatcher();
-    launch();
-    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
     const QDBusMessage layout =
         tray.call(item(), QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
                   QStringLiteral("GetProperty"), {1, QStringLiteral("label")});
@@ -289,9 +290,7 @@ TEST_F(AppDelegateTest, WithoutATrayOnlyReopenShowsThePanelCentred) {
 // A click on the icon while the panel is up first takes the activation away, and the panel
 // closes itself; the click itself arrives just after. It closed the panel and must not reopen it.
 TEST_F(AppDelegateTest, TheClickThatClosedThePanelByDeactivationDoesNotReopenIt) {
-    tray.startWatcher();
-    launch();
-    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
     // Straight from the icon, so that the moment between the two is the test's own.
     const auto clickNow = [&] { Q_EMIT delegate->statusItem()->clicked({}); };
     clickNow();
