@@ -217,7 +217,7 @@ std::shared_ptr<MainThread> mainThread() {
 
 class CountingOpener : public DesktopOpener {
 public:
-    void open(const fs::path&) override { ++opened; }
+    void open(const fs::path&, bool) override { ++opened; }
     int opened = 0;
 };
 

@@ -12,9 +12,11 @@
 #include "platform/bookmark.h"
 #include "platform/clock.h"
 #include "platform/directory_reader.h"
+#include "platform/main_thread.h"
 #include "platform/security_scope.h"
 #include "platform/signal.h"
 #include "platform/user_defaults.h"
+#include "platform/worker_thread.h"
 
 // The platform services the model stands on, and through which the folder tree under its root
 // is read. Tests hand in their own store, access layer, clock, bookmark calls or folder
@@ -23,9 +25,15 @@ struct FolderModelServices {
     std::shared_ptr<UserDefaults> defaults;
     std::shared_ptr<SecurityScope> securityScope = std::make_shared<SecurityScope>();
     Clock clock = secondsSinceReferenceDate;
+    // These ask the file system, so they run on worker threads.
     std::function<Expected<Blob>(const std::filesystem::path&)> makeBookmark = ::makeBookmark;
     std::function<Expected<ResolvedBookmark>(const Blob&)> resolveBookmark = ::resolveBookmark;
     OpenDirectory openDirectory = ::openDirectory;
+    // Where the root folder is checked, and where the answer comes back. The program hands in
+    // detached threads and its event loop; left empty, each step runs at once on the calling
+    // thread, as tests of the rules want.
+    StartThread startThread;
+    std::shared_ptr<MainThread> mainThread;
 };
 
 // The program's one observable model: the typed docket number, the root 'dockets' folder
@@ -34,7 +42,13 @@ struct FolderModelServices {
 class FolderModel {
 public:
     // The published fields. Observers hear of each assignment before the new value is stored.
-    enum class Field { folderNumber, rootFolderBookmark, rootFolderURL, recentDockets };
+    enum class Field { folderNumber, rootFolderBookmark, rootFolderURL, recentDockets, rootStatus };
+
+    // Where the root folder stands. Its share is asked on a worker thread: until the answer
+    // comes the root is being checked; a share that does not answer, or answers with an error
+    // that says it is unreachable, leaves the root kept but not answering. Only a root that is
+    // answered for and is gone, no folder, or refused is no root.
+    enum class RootStatus { none, checking, accessible, notAnswering };
 
     static constexpr std::size_t maximumRecents = 10;
 
@@ -55,6 +69,17 @@ public:
 
     const std::optional<std::filesystem::path>& rootFolderURL() const { return m_rootFolderURL; }
 
+    RootStatus rootStatus() const { return m_rootStatus; }
+    // The folder the bookmark names, read from the blob alone: known while it is being checked
+    // and while its share does not answer, when rootFolderURL is still none.
+    const std::optional<std::filesystem::path>& bookmarkedRoot() const { return m_bookmarkedRoot; }
+    // Asks the share again about a root that did not answer. Nothing happens while a check
+    // runs, or when the root is accessible or there is none.
+    void recheckRoot();
+    // Runs `then` once the root's status is settled: at once when no check is running, else on
+    // the main thread when its answer has landed.
+    void whenRootChecked(std::function<void()> then);
+
     const std::vector<RecentDocket>& recentDockets() const { return m_recentDockets; }
     // Stores and announces, then saves the list.
     void setRecentDockets(std::vector<RecentDocket> dockets);
@@ -70,12 +95,21 @@ public:
 
     [[nodiscard]] Connection observeChanges(std::function<void(Field)> observer);
 
+    // Runs file-system work for the model on a worker thread, then `then` on the main thread,
+    // unless the model is gone by then. The work must hold nothing of the model. False when
+    // no thread could be had.
+    bool inBackground(std::function<void()> work, std::function<void()> then);
+
     const FolderModelServices& services() const { return m_services; }
 
 private:
     void announce(Field field) { m_objectWillChange.emit(field); }
     void setRootFolderURL(std::optional<std::filesystem::path> location);
+    void setRootStatus(RootStatus status);
     void applyRootFolderBookmark();
+    struct RootCheck;
+    void checkRoot();
+    void rootChecked(RootCheck check);
 
     FolderModelServices m_services;
     Signal<Field> m_objectWillChange;
@@ -85,4 +119,14 @@ private:
     std::optional<std::filesystem::path> m_rootFolderURL;
     std::vector<RecentDocket> m_recentDockets;
     bool m_isAccessingSecurityScope = false;
+
+    RootStatus m_rootStatus = RootStatus::none;
+    std::optional<std::filesystem::path> m_bookmarkedRoot;
+    // The number of the newest check: an answer for an older one, about a bookmark since
+    // replaced, is dropped.
+    std::uint64_t m_newestCheck = 0;
+    std::vector<std::function<void()>> m_afterCheck;
+    // What answers from workers reach the model through, on the main thread; it goes with
+    // the model, and the answers with it.
+    std::shared_ptr<FolderModel*> m_self = std::make_shared<FolderModel*>(this);
 };

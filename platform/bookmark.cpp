@@ -1,6 +1,7 @@
 #include "platform/bookmark.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -33,10 +34,14 @@ Expected<Blob> makeBookmark(const std::filesystem::path& location) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(location, error);
     if (error)
-        return Failure{"cannot bookmark " + fileURL(location) + ": " + error.message()};
+        return Failure{"cannot bookmark " + fileURL(location, false) + ": " + error.message(),
+                       error.value()};
     struct stat info {};
-    if (::stat(absolute.c_str(), &info) != 0)
-        return Failure{"cannot bookmark " + fileURL(absolute) + ": " + std::strerror(errno)};
+    if (::stat(absolute.c_str(), &info) != 0) {
+        const int failure = errno;
+        return Failure{
+            "cannot bookmark " + fileURL(absolute, false) + ": " + std::strerror(failure), failure};
+    }
 
     const std::string& path = absolute.native();
     Blob blob;
@@ -50,7 +55,15 @@ Expected<Blob> makeBookmark(const std::filesystem::path& location) {
     return blob;
 }
 
-Expected<ResolvedBookmark> resolveBookmark(const Blob& bookmark) {
+namespace {
+
+struct Decoded {
+    std::filesystem::path location;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+Expected<Decoded> decode(const Blob& bookmark) {
     if (bookmark.empty())
         return Failure{"the bookmark data is empty"};
     if (std::memcmp(bookmark.data(), kMagic, std::min(bookmark.size(), sizeof(kMagic))) != 0)
@@ -74,16 +87,36 @@ Expected<ResolvedBookmark> resolveBookmark(const Blob& bookmark) {
     const std::string path(bookmark.begin() + kHeaderSize, bookmark.end());
     if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos)
         return Failure{"the bookmark holds no absolute path"};
+    return Decoded{std::filesystem::path(path), device, inode};
+}
 
-    ResolvedBookmark resolved{std::filesystem::path(path), false};
+} // namespace
+
+Expected<std::filesystem::path> bookmarkedLocation(const Blob& bookmark) {
+    auto decoded = decode(bookmark);
+    if (!decoded)
+        return decoded.failure();
+    return std::move(decoded.value().location);
+}
+
+Expected<ResolvedBookmark> resolveBookmark(const Blob& bookmark) {
+    const auto decoded = decode(bookmark);
+    if (!decoded)
+        return decoded.failure();
+
+    ResolvedBookmark resolved{decoded->location, false};
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
+    if (::stat(resolved.location.c_str(), &info) != 0) {
+        const int failure = errno;
         return Failure{"the bookmarked folder " + fileURL(resolved.location, true) +
-                       " cannot be found: " + std::strerror(errno)};
+                           " cannot be found: " + std::strerror(failure),
+                       failure};
+    }
     if (!S_ISDIR(info.st_mode))
         return Failure{"the bookmarked location " + fileURL(resolved.location, false) +
-                       " is no longer a folder"};
-    resolved.isStale = static_cast<std::uint64_t>(info.st_dev) != device ||
-                       static_cast<std::uint64_t>(info.st_ino) != inode;
+                           " is no longer a folder",
+                       ENOTDIR};
+    resolved.isStale = static_cast<std::uint64_t>(info.st_dev) != decoded->device ||
+                       static_cast<std::uint64_t>(info.st_ino) != decoded->inode;
     return resolved;
 }

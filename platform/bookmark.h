@@ -17,5 +17,10 @@ struct ResolvedBookmark {
     bool isStale = false;
 };
 
+// Both ask the file system, and may wait for as long as its file server takes: worker threads only.
 Expected<Blob> makeBookmark(const std::filesystem::path& location);
 Expected<ResolvedBookmark> resolveBookmark(const Blob& bookmark);
+
+// The location a bookmark names, read from the blob alone, without asking the file system: what
+// the interface shows while the folder itself is being checked.
+Expected<std::filesystem::path> bookmarkedLocation(const Blob& bookmark);

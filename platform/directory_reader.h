@@ -9,10 +9,13 @@
 // Reads the entry names of one folder, shallowly and in the order the file system returns
 // them. Nothing is skipped but "." and "..": hidden entries are listed too. Names are the
 // exact bytes on disk, whatever their encoding.
+//
+// Every call may block for as long as the folder's file server takes to answer, for ever on a
+// hard mount that has lost its server: readers are for worker threads only.
 class DirectoryReader {
 public:
     explicit DirectoryReader(const std::filesystem::path& folder);
-    ~DirectoryReader();
+    virtual ~DirectoryReader();
     DirectoryReader(const DirectoryReader&) = delete;
     DirectoryReader& operator=(const DirectoryReader&) = delete;
 
@@ -21,14 +24,29 @@ public:
 
     // The next name, valid until the following call; none at the end of the listing or when
     // reading failed part way.
-    std::optional<std::string_view> next();
+    virtual std::optional<std::string_view> next();
+
+    // Whether the entry that next() returned last is a folder, or a link to one. Most file
+    // systems (NFS and SMB among them) say so in the listing itself; where one does not, the
+    // entry is looked up, on the calling thread.
+    bool isFolder() const;
+    // What the listing itself says of that entry: a folder or not, or none when it does not
+    // say (a link, or a file system that leaves the type out). Costs nothing.
+    std::optional<bool> listedAsFolder() const;
 
     // Whether an error, rather than the end of the folder, stopped the listing.
     bool failed() const { return m_failed; }
+    // The error that kept the folder from opening or stopped the listing, 0 if none.
+    int error() const { return m_error; }
 
 private:
     void* m_handle = nullptr;
     bool m_failed = false;
+    int m_error = 0;
+    // The last entry's type as the listing gave it, and its name for a lookup if that is not
+    // enough.
+    unsigned char m_type = 0;
+    const char* m_name = nullptr;
 };
 
 // Opens a folder for reading. The program reads the file system itself; tests hand in a stand-in
@@ -37,3 +55,8 @@ using OpenDirectory =
     std::function<std::unique_ptr<DirectoryReader>(const std::filesystem::path& folder)>;
 
 std::unique_ptr<DirectoryReader> openDirectory(const std::filesystem::path& folder);
+
+// Whether a file-system error says that the file server behind a location is unreachable or
+// not answering (a soft mount that timed out, a stale handle, an automount that is down), as
+// opposed to an answer about the location itself (it is gone, no folder, or not ours to read).
+bool meansNotAnswering(int error);

@@ -2,12 +2,16 @@
 #include <cstring>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "platform/directory_reader.h"
 
 DirectoryReader::DirectoryReader(const std::filesystem::path& folder)
     : m_handle(::opendir(folder.c_str())) {
     m_failed = m_handle == nullptr;
+    if (m_failed)
+        m_error = errno;
 }
 
 std::unique_ptr<DirectoryReader> openDirectory(const std::filesystem::path& folder) {
@@ -20,18 +24,60 @@ DirectoryReader::~DirectoryReader() {
 }
 
 std::optional<std::string_view> DirectoryReader::next() {
+    m_name = nullptr;
     if (!m_handle)
         return std::nullopt;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(static_cast<DIR*>(m_handle));
         if (!entry) {
-            m_failed = errno != 0;
+            m_error = errno;
+            m_failed = m_error != 0;
             return std::nullopt;
         }
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
+        m_type = entry->d_type;
+        m_name = name;
         return std::string_view(name, std::strlen(name));
+    }
+}
+
+std::optional<bool> DirectoryReader::listedAsFolder() const {
+    if (!m_name || m_type == DT_UNKNOWN || m_type == DT_LNK)
+        return std::nullopt;
+    return m_type == DT_DIR;
+}
+
+bool DirectoryReader::isFolder() const {
+    if (!m_name)
+        return false;
+    if (const std::optional<bool> listed = listedAsFolder())
+        return *listed;
+    struct stat info {};
+    return ::fstatat(::dirfd(static_cast<DIR*>(m_handle)), m_name, &info, 0) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
+bool meansNotAnswering(int error) {
+    switch (error) {
+    case EIO:
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENOTCONN:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ESTALE:
+    case ENODEV:
+    case ENXIO:
+    case EAGAIN:
+    case EINTR:
+        return true;
+    default:
+        return false;
     }
 }

@@ -7,6 +7,9 @@
 // What went wrong in a platform call, in words fit for a log line.
 struct Failure {
     std::string description;
+    // The system's error number behind it, 0 when there is none: callers tell a location that is
+    // gone from one whose file server does not answer by it.
+    int error = 0;
     bool operator==(const Failure&) const = default;
 };
 

@@ -87,8 +87,8 @@ std::vector<std::string> openerEnvironment(const std::string& startupId) {
     return variables;
 }
 
-void spawnXdgOpen(const std::filesystem::path& location, const std::string& startupId,
-                  QObject* context) {
+void spawnXdgOpen(const std::filesystem::path& location, bool isFolder,
+                  const std::string& startupId, QObject* context) {
     std::string program = "xdg-open";
     std::string argument = location.native();
     char* argv[] = {program.data(), argument.data(), nullptr};
@@ -119,7 +119,7 @@ void spawnXdgOpen(const std::filesystem::path& location, const std::string& star
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
-        diagnostic("Zorvant: cannot open " + fileURL(location) + ": " +
+        diagnostic("Zorvant: cannot open " + fileURL(location, isFolder) + ": " +
                    (error == ENOENT
                         ? std::string("xdg-open was not found")
                         : "cannot start xdg-open: " + std::string(std::strerror(error))));
@@ -145,7 +145,7 @@ bool showInFileManager(const std::filesystem::path& folder, const std::string& s
     QObject::connect(reply, &QDBusPendingCallWatcher::finished, context,
                      [reply, folder, startupId, context] {
                          if (reply->isError() && meansNoFileManager(reply->error().name()))
-                             spawnXdgOpen(folder, startupId, context);
+                             spawnXdgOpen(folder, true, startupId, context);
                          reply->deleteLater();
                      });
     return true;
@@ -158,11 +158,9 @@ FreedesktopOpener::FreedesktopOpener(std::function<std::string()> startupId)
 
 FreedesktopOpener::~FreedesktopOpener() = default;
 
-void FreedesktopOpener::open(const std::filesystem::path& location) {
+void FreedesktopOpener::open(const std::filesystem::path& location, bool isFolder) {
     const std::string startupId = m_startupId ? m_startupId() : std::string();
-    std::error_code error;
-    if (std::filesystem::is_directory(location, error) &&
-        showInFileManager(location, startupId, m_pending.get()))
+    if (isFolder && showInFileManager(location, startupId, m_pending.get()))
         return;
-    spawnXdgOpen(location, startupId, m_pending.get());
+    spawnXdgOpen(location, isFolder, startupId, m_pending.get());
 }

@@ -23,7 +23,7 @@ public:
     explicit FreedesktopOpener(std::function<std::string()> startupId = {});
     ~FreedesktopOpener() override;
 
-    void open(const std::filesystem::path& location) override;
+    void open(const std::filesystem::path& location, bool isFolder) override;
 
 private:
     std::function<std::string()> m_startupId;

@@ -70,8 +70,3 @@ std::string fileURL(const std::filesystem::path& location, bool isFolder) {
         url.push_back('/');
     return url;
 }
-
-std::string fileURL(const std::filesystem::path& location) {
-    std::error_code error;
-    return fileURL(location, std::filesystem::is_directory(location, error));
-}

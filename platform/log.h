@@ -12,8 +12,5 @@ void logLine(std::string_view text, std::string_view detail);
 void diagnostic(std::string_view line);
 
 // A location in URL form: "file://", the path percent-encoded byte by byte, and a trailing
-// slash when the location names a folder at the time of the call.
-std::string fileURL(const std::filesystem::path& location);
-
-// The same for a location whose kind the caller already knows.
+// slash when the caller says the location is a folder. Nothing is asked of the file system.
 std::string fileURL(const std::filesystem::path& location, bool isFolder);

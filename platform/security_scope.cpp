@@ -1,18 +1,33 @@
 #include "platform/security_scope.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool SecurityScope::mayList(const std::filesystem::path& location) {
+#include "platform/directory_reader.h"
+
+SecurityScope::Check SecurityScope::mayList(const std::filesystem::path& location) {
     struct stat info {};
-    return ::stat(location.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           ::access(location.c_str(), R_OK | X_OK) == 0;
+    if (::stat(location.c_str(), &info) != 0)
+        return meansNotAnswering(errno) ? Check::notAnswering : Check::refused;
+    if (!S_ISDIR(info.st_mode))
+        return Check::refused;
+    if (::access(location.c_str(), R_OK | X_OK) != 0)
+        return meansNotAnswering(errno) ? Check::notAnswering : Check::refused;
+    return Check::granted;
 }
 
-bool SecurityScope::startAccessing(const std::filesystem::path& location) {
+SecurityScope::Check SecurityScope::check(const std::filesystem::path& location) const {
+    if (m_policy)
+        return m_policy(location) ? Check::granted : Check::refused;
+    return mayList(location);
+}
+
+bool SecurityScope::startAccessing(const std::filesystem::path& location, Check outcome) {
     Counts& counts = m_counts[location];
     ++counts.starts;
-    const bool granted = m_policy ? m_policy(location) : mayList(location);
+    const bool granted = outcome == Check::granted;
     if (granted)
         ++counts.granted;
     return granted;

@@ -7,3 +7,6 @@
 // answering). The thread takes no signals sent to the process: SIGTERM is always handled by a
 // thread that can act on it. False when no thread could be started.
 bool startDetachedThread(std::function<void()> work);
+
+// How work gets a thread of its own: startDetachedThread in the program, a stand-in in tests.
+using StartThread = std::function<bool(std::function<void()>)>;

@@ -1,7 +1,5 @@
 #include "resolve/entry_finder.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -10,36 +8,26 @@
 
 namespace {
 
-// How long the asking thread waits for the answers itself. Most listings are back well within
-// it, and taking them at once spares the trip through the event loop (and whatever it paints
-// on the way) between Return and the folder opening. A slower share holds the interface up
-// for no longer than this; its answers then come by the event loop.
-constexpr std::chrono::milliseconds patience{50};
-
 // The searches of one find call, and the answers they have so far.
 struct Batch {
     std::mutex mutex;
-    std::condition_variable allAnswered;
     EntryFinder::Found found;
     std::size_t outstanding = 0;
-    // While set, the asking thread is waiting and takes the answers itself.
-    bool askerWaiting = true;
+    EntryFinder::IsWanted isWanted;
     std::function<void(EntryFinder::Found)> done;
     std::shared_ptr<MainThread> mainThread;
 
-    void answer(std::size_t index, std::optional<std::filesystem::path> entry) {
+    void answer(std::size_t index, SearchAnswer given) {
         std::unique_lock lock(mutex);
-        found[index] = std::move(entry);
+        found[index] = std::move(given);
         if (--outstanding > 0)
             return;
-        if (askerWaiting) {
-            allAnswered.notify_one();
-            return;
-        }
         lock.unlock();
-        mainThread->post([done = std::move(done), found = std::move(found)]() mutable {
-            done(std::move(found));
-        });
+        mainThread->post(
+            [isWanted = isWanted, done = std::move(done), found = std::move(found)]() mutable {
+                if (isWanted())
+                    done(std::move(found));
+            });
     }
 };
 
@@ -48,12 +36,25 @@ struct Waiter {
     std::shared_ptr<const PrefixMatcher> matcher;
     std::shared_ptr<Batch> batch;
     std::size_t index;
+    // How many of the listing's names this search has been matched against.
+    std::size_t checked = 0;
 };
 
-// A listing that has not opened its folder yet, with the searches waiting for it.
-struct Opening {
+// A search that has its answer, once the entry's kind is known.
+struct Settled {
+    Waiter waiter;
+    std::optional<std::size_t> entry;
+};
+
+// One listing of a folder, shared by the searches of that folder while it runs.
+struct Listing {
+    std::filesystem::path root;
     std::filesystem::path folder;
     std::vector<Waiter> waiters;
+    // Every name read so far, for the searches that join part way; and whether each is a folder,
+    // as far as the listing said.
+    std::vector<std::string> names;
+    std::vector<std::optional<bool>> folders;
 };
 
 } // namespace
@@ -61,99 +62,177 @@ struct Opening {
 struct EntryFinder::Shared {
     OpenDirectory openDirectory;
     std::shared_ptr<MainThread> mainThread;
-    std::mutex mutex;
-    std::map<std::filesystem::path, std::shared_ptr<Opening>> openings;
+    StartThread startThread;
+    std::size_t threadsPerRoot;
+    mutable std::mutex mutex;
+    std::map<std::filesystem::path, std::shared_ptr<Listing>> listings;
+    std::map<std::filesystem::path, std::size_t> threads;
 
-    // The listing ends its time as an opening when the folder is open (or failed to open):
-    // searches asked for later need a listing of their own.
-    std::vector<Waiter> opened(const std::shared_ptr<Opening>& opening) {
-        const std::lock_guard lock(mutex);
-        if (const auto it = openings.find(opening->folder);
-            it != openings.end() && it->second == opening)
-            openings.erase(it);
-        return std::move(opening->waiters);
+    // Matches the waiters against the names they have not seen, and takes out those that have
+    // their answer or are no longer wanted. With `ended`, the listing is over: every waiter left
+    // is settled, and the listing leaves the table. Called with the mutex held.
+    std::vector<Settled> settle(Listing& listing, bool ended) {
+        std::vector<Settled> settled;
+        std::vector<Waiter> waiting;
+        for (Waiter& waiter : listing.waiters) {
+            if (!waiter.batch->isWanted())
+                continue;
+            std::optional<std::size_t> match;
+            for (; waiter.checked < listing.names.size() && !match; ++waiter.checked) {
+                if (waiter.matcher->matches(listing.names[waiter.checked]))
+                    match = waiter.checked;
+            }
+            if (match || ended)
+                settled.push_back({std::move(waiter), match});
+            else
+                waiting.push_back(std::move(waiter));
+        }
+        listing.waiters = std::move(waiting);
+        if (ended || listing.waiters.empty())
+            leave(listing);
+        return settled;
     }
 
-    void list(const std::shared_ptr<Opening>& opening) {
-        const std::unique_ptr<DirectoryReader> reader = openDirectory(opening->folder);
-        std::vector<Waiter> waiters = opened(opening);
-        std::vector<std::optional<std::filesystem::path>> entries(waiters.size());
-        std::size_t unanswered = waiters.size();
-        if (reader && reader->isOpen()) {
-            while (unanswered > 0) {
-                const std::optional<std::string_view> name = reader->next();
-                if (!name)
-                    break;
-                for (std::size_t i = 0; i < waiters.size(); ++i) {
-                    if (!entries[i] && waiters[i].matcher->matches(*name)) {
-                        entries[i] = opening->folder / *name;
-                        --unanswered;
-                    }
+    void leave(const Listing& listing) {
+        if (const auto it = listings.find(listing.folder);
+            it != listings.end() && it->second.get() == &listing)
+            listings.erase(it);
+        if (const auto it = threads.find(listing.root); it != threads.end() && --it->second == 0)
+            threads.erase(it);
+    }
+
+    // Hands the settled searches their answers; an entry whose kind the listing left open is
+    // looked up here, on the worker.
+    static void answer(const Listing& listing, std::vector<Settled> settled, bool notAnswering) {
+        for (Settled& one : settled) {
+            SearchAnswer given;
+            if (one.entry) {
+                std::filesystem::path location = listing.folder / listing.names[*one.entry];
+                bool isFolder = true;
+                if (const std::optional<bool> listed = listing.folders[*one.entry]) {
+                    isFolder = *listed;
+                } else {
+                    std::error_code error;
+                    isFolder = std::filesystem::is_directory(location, error);
                 }
+                given.entry = FoundEntry{std::move(location), isFolder};
+            } else {
+                given.notAnswering = notAnswering;
             }
+            one.waiter.batch->answer(one.waiter.index, std::move(given));
         }
-        for (std::size_t i = 0; i < waiters.size(); ++i)
-            waiters[i].batch->answer(waiters[i].index, std::move(entries[i]));
+    }
+
+    void list(const std::shared_ptr<Listing>& listing) {
+        const std::unique_ptr<DirectoryReader> reader = openDirectory(listing->folder);
+        const bool open = reader && reader->isOpen();
+        for (;;) {
+            std::optional<std::string_view> name;
+            if (open)
+                name = reader->next();
+            std::vector<Settled> settled;
+            bool over = false;
+            {
+                const std::lock_guard lock(mutex);
+                if (name) {
+                    listing->names.emplace_back(*name);
+                    listing->folders.push_back(reader->listedAsFolder());
+                }
+                settled = settle(*listing, !name);
+                over = !name || listing->waiters.empty();
+            }
+            answer(*listing, std::move(settled), reader && meansNotAnswering(reader->error()));
+            if (over)
+                return;
+        }
+    }
+
+    static void unserved(Waiter waiter) {
+        SearchAnswer none;
+        none.notAnswering = true;
+        waiter.batch->answer(waiter.index, std::move(none));
     }
 };
 
-EntryFinder::EntryFinder(OpenDirectory openDirectory, std::shared_ptr<MainThread> mainThread)
+EntryFinder::EntryFinder(OpenDirectory openDirectory, std::shared_ptr<MainThread> mainThread,
+                         StartThread startThread, std::size_t threadsPerRoot)
     : m_shared(std::make_shared<Shared>()) {
     m_shared->openDirectory = std::move(openDirectory);
     m_shared->mainThread = std::move(mainThread);
+    m_shared->startThread = startThread ? std::move(startThread) : StartThread(startDetachedThread);
+    m_shared->threadsPerRoot = threadsPerRoot;
 }
 
-void EntryFinder::find(const std::vector<EntrySearch>& searches,
+void EntryFinder::find(const std::vector<EntrySearch>& searches, IsWanted isWanted,
                        std::function<void(Found)> done) const {
     auto batch = std::make_shared<Batch>();
     batch->found.resize(searches.size());
     batch->outstanding = searches.size();
+    batch->isWanted = std::move(isWanted);
     batch->done = std::move(done);
     batch->mainThread = m_shared->mainThread;
     if (searches.empty()) {
-        m_shared->mainThread->post([batch] { batch->done({}); });
+        m_shared->mainThread->post([batch] {
+            if (batch->isWanted())
+                batch->done({});
+        });
         return;
     }
 
     for (std::size_t i = 0; i < searches.size(); ++i) {
         Waiter waiter{std::make_shared<const PrefixMatcher>(searches[i].prefix), batch, i};
-        std::shared_ptr<Opening> opening;
+        std::shared_ptr<Listing> started;
         {
             const std::lock_guard lock(m_shared->mutex);
-            std::shared_ptr<Opening>& pending = m_shared->openings[searches[i].folder];
-            if (pending) {
-                pending->waiters.push_back(std::move(waiter));
+            if (const auto it = m_shared->listings.find(searches[i].folder);
+                it != m_shared->listings.end()) {
+                it->second->waiters.push_back(std::move(waiter));
                 continue;
             }
-            pending = std::make_shared<Opening>(Opening{searches[i].folder, {}});
-            pending->waiters.push_back(std::move(waiter));
-            opening = pending;
+            std::size_t& running = m_shared->threads[searches[i].root];
+            if (running < m_shared->threadsPerRoot) {
+                ++running;
+                started = std::make_shared<Listing>();
+                started->root = searches[i].root;
+                started->folder = searches[i].folder;
+                started->waiters.push_back(std::move(waiter));
+                m_shared->listings.emplace(started->folder, started);
+            } else if (running == 0) {
+                m_shared->threads.erase(searches[i].root);
+            }
         }
-        if (!startDetachedThread([shared = m_shared, opening] { shared->list(opening); })) {
-            for (Waiter& unserved : m_shared->opened(opening))
-                unserved.batch->answer(unserved.index, std::nullopt);
+        if (!started) {
+            Shared::unserved(std::move(waiter));
+            continue;
+        }
+        if (!m_shared->startThread([shared = m_shared, started] { shared->list(started); })) {
+            std::vector<Waiter> waiters;
+            {
+                const std::lock_guard lock(m_shared->mutex);
+                waiters = std::move(started->waiters);
+                m_shared->leave(*started);
+            }
+            for (Waiter& unserved : waiters)
+                Shared::unserved(std::move(unserved));
         }
     }
-
-    std::unique_lock lock(batch->mutex);
-    const bool answered =
-        batch->allAnswered.wait_for(lock, patience, [&] { return batch->outstanding == 0; });
-    batch->askerWaiting = false;
-    if (!answered)
-        return;
-    lock.unlock();
-    batch->done(std::move(batch->found));
 }
 
-std::optional<std::filesystem::path>
-EntryFinder::findEntry(const std::string& prefix, const std::filesystem::path& folder) const {
+std::optional<FoundEntry> EntryFinder::findEntry(const std::string& prefix,
+                                                 const std::filesystem::path& folder) const {
     const std::unique_ptr<DirectoryReader> reader = m_shared->openDirectory(folder);
     if (!reader)
         return std::nullopt;
     const PrefixMatcher matcher(prefix);
     while (const std::optional<std::string_view> name = reader->next()) {
         if (matcher.matches(*name))
-            return folder / *name;
+            return FoundEntry{folder / *name, reader->isFolder()};
     }
     return std::nullopt;
+}
+
+std::size_t EntryFinder::runningListings(const std::filesystem::path& root) const {
+    const std::lock_guard lock(m_shared->mutex);
+    const auto it = m_shared->threads.find(root);
+    return it == m_shared->threads.end() ? 0 : it->second;
 }

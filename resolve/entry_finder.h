@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -11,34 +12,63 @@
 #include "platform/main_thread.h"
 
 // One search: the first entry of the folder, in listing order, whose name begins with the
-// prefix.
+// prefix. The root is the share the folder lies on: threads stuck on a share are counted by it.
 struct EntrySearch {
+    std::filesystem::path root;
     std::filesystem::path folder;
     std::string prefix;
+};
+
+// An entry a search found, and whether it is a folder, as its listing said.
+struct FoundEntry {
+    std::filesystem::path location;
+    bool isFolder = true;
+    bool operator==(const FoundEntry&) const = default;
+};
+
+// The answer to one search: the entry, none when the folder holds no such entry (or is missing,
+// or not ours to read), or word that the folder's file server did not answer, when nothing can
+// be said either way.
+struct SearchAnswer {
+    std::optional<FoundEntry> entry;
+    bool notAnswering = false;
+    bool operator==(const SearchAnswer&) const = default;
 };
 
 // Runs searches on worker threads, so that a folder on a share that has stopped answering
 // holds up nothing but its own search, and hands the answers to the main thread.
 //
-// A search of a folder whose listing is still waiting to open it joins that listing instead
-// of starting another thread: the entries it reads are read after the search was asked for,
-// just as a listing of its own would read them. So a share that never answers costs one
-// thread per folder asked for, however often the user presses Return.
+// A folder has at most one listing at a time, from opening it to its last entry: every search
+// of that folder while it runs joins it, and also sees the entries read before it joined. A
+// listing that no wanted search is waiting for any more stops at the next entry it reads. A
+// call that never returns (a hard mount whose server is gone) keeps its thread for good; so at
+// most `threadsPerRoot` listings run on one share, and a search that would need another gets
+// "not answering" at once, as does one for which no thread can be had.
 class EntryFinder {
 public:
-    using Found = std::vector<std::optional<std::filesystem::path>>;
+    using Found = std::vector<SearchAnswer>;
+    // Whether the searches' answers are still wanted. Asked on worker threads too.
+    using IsWanted = std::function<bool()>;
+    // Starts the work on a thread of its own that nobody waits for; false when none could be had.
+    using StartThread = std::function<bool(std::function<void()>)>;
 
-    EntryFinder(OpenDirectory openDirectory, std::shared_ptr<MainThread> mainThread);
+    static constexpr std::size_t defaultThreadsPerRoot = 6;
 
-    // Starts all the searches at once; once the last has its answer, `done` gets the answers,
-    // in the order of the searches, on the main thread: called there, and at once, before this
-    // returns, when the answers are back within a moment. A folder that cannot be read, or a
-    // search for which no thread can be had, finds nothing.
-    void find(const std::vector<EntrySearch>& searches, std::function<void(Found)> done) const;
+    EntryFinder(OpenDirectory openDirectory, std::shared_ptr<MainThread> mainThread,
+                StartThread startThread = {}, std::size_t threadsPerRoot = defaultThreadsPerRoot);
+
+    // Starts all the searches at once. Once the last has its answer, `done` gets the answers, in
+    // the order of the searches, from the main thread's queue: never inside this call. Nothing is
+    // delivered once `isWanted` says no.
+    void find(const std::vector<EntrySearch>& searches, IsWanted isWanted,
+              std::function<void(Found)> done) const;
 
     // One search, on the calling thread.
-    std::optional<std::filesystem::path> findEntry(const std::string& prefix,
-                                                   const std::filesystem::path& folder) const;
+    std::optional<FoundEntry> findEntry(const std::string& prefix,
+                                        const std::filesystem::path& folder) const;
+
+    // The listings of folders on the share whose threads have not ended.
+    std::size_t runningListings(const std::filesystem::path& root) const;
 
 private:
     struct Shared;

@@ -10,139 +10,217 @@ std::optional<EntrySearch> bucketSearch(const std::filesystem::path& root,
     std::optional<std::filesystem::path> folder = bucketLocation(root, bucket);
     if (!folder)
         return std::nullopt;
-    return EntrySearch{std::move(*folder), prefix};
+    return EntrySearch{root, std::move(*folder), prefix};
+}
+
+SearchAnswer answerOf(std::optional<FoundEntry> entry) {
+    return SearchAnswer{std::move(entry), false};
 }
 
 } // namespace
 
 FolderController::FolderController(std::shared_ptr<FolderModel> model,
                                    std::shared_ptr<DesktopOpener> opener,
-                                   std::shared_ptr<MainThread> mainThread)
-    : model(std::move(model)), m_opener(std::move(opener)),
-      m_finder(this->model->services().openDirectory, std::move(mainThread)) {}
+                                   std::shared_ptr<MainThread> mainThread,
+                                   EntryFinder::StartThread startThread)
+    : model(std::move(model)), m_opener(std::move(opener)), m_mainThread(mainThread),
+      m_finder(this->model->services().openDirectory, std::move(mainThread),
+               std::move(startThread)) {}
 
-std::variant<resolve_result::none, FolderController::Lookup> FolderController::lookup() const {
-    std::string key = extractDigits(model->folderNumber());
-    if (key.empty())
-        return resolve_result::none{"Please enter digits"};
+std::string FolderController::notAnsweringMessage() const {
+    const auto& root = model->rootFolderURL() ? model->rootFolderURL() : model->bookmarkedRoot();
+    return "File server not answering for " + (root ? root->native() : std::string());
+}
 
-    const std::optional<std::filesystem::path>& root = model->rootFolderURL();
-    if (!root)
-        return resolve_result::none{"Root folder not selected"};
+void FolderController::deliver(IsWanted isWanted, std::function<void()> answer) const {
+    m_mainThread->post([isWanted = std::move(isWanted), answer = std::move(answer)] {
+        if (isWanted())
+            answer();
+    });
+}
 
+void FolderController::whenRootReady(IsWanted isWanted, std::function<void(RootOrMessage)> then,
+                                     bool askedAgain) const {
+    switch (model->rootStatus()) {
+    case FolderModel::RootStatus::accessible:
+        then(*model->rootFolderURL());
+        return;
+    case FolderModel::RootStatus::none:
+        then(std::string("Root folder not selected"));
+        return;
+    case FolderModel::RootStatus::notAnswering:
+        if (askedAgain) {
+            then(notAnsweringMessage());
+            return;
+        }
+        // The share may be back: ask it before telling the user it is not.
+        model->recheckRoot();
+        break;
+    case FolderModel::RootStatus::checking:
+        break;
+    }
+    model->whenRootChecked([self = std::weak_ptr<const FolderController*>(m_self),
+                            isWanted = std::move(isWanted), then = std::move(then)]() mutable {
+        if (const auto controller = self.lock(); controller && isWanted())
+            (*controller)->whenRootReady(std::move(isWanted), std::move(then), true);
+    });
+}
+
+FolderController::Lookup FolderController::lookup(std::string key,
+                                                  const std::filesystem::path& root) {
     const DocketNames names = docketNames(key);
     Lookup lookup;
     if (names.legacyBucket)
-        lookup.legacy = bucketSearch(*root, *names.legacyBucket, key);
-    lookup.j = bucketSearch(*root, names.jBucket, names.jName);
+        lookup.legacy = bucketSearch(root, *names.legacyBucket, key);
+    lookup.j = bucketSearch(root, names.jBucket, names.jName);
     lookup.key = std::move(key);
     return lookup;
 }
 
-ResolveResult FolderController::decide(const std::string& key,
-                                       std::optional<std::filesystem::path> legacy,
-                                       std::optional<std::filesystem::path> j) {
-    if (legacy && j)
-        return resolve_result::conflict{std::move(*legacy), std::move(*j), key};
-    if (legacy)
-        return resolve_result::one{std::move(*legacy), DocketKind::legacy, key};
-    if (j)
-        return resolve_result::one{std::move(*j), DocketKind::j, key};
+ResolveResult FolderController::decide(const std::string& key, const SearchAnswer& legacy,
+                                       const SearchAnswer& j, const std::string& notAnswering) {
+    // Without both answers there is no telling one folder from a conflict.
+    if (legacy.notAnswering || j.notAnswering)
+        return resolve_result::none{notAnswering};
+    if (legacy.entry && j.entry)
+        return resolve_result::conflict{legacy.entry->location, j.entry->location, key,
+                                        legacy.entry->isFolder, j.entry->isFolder};
+    if (legacy.entry)
+        return resolve_result::one{legacy.entry->location, DocketKind::legacy, key,
+                                   legacy.entry->isFolder};
+    if (j.entry)
+        return resolve_result::one{j.entry->location, DocketKind::j, key, j.entry->isFolder};
     return resolve_result::none{"Folder not found for " + key};
 }
 
 void FolderController::resolve(IsWanted isWanted, std::function<void(ResolveResult)> answer) const {
-    auto planned = lookup();
-    if (auto* none = std::get_if<resolve_result::none>(&planned)) {
-        answer(std::move(*none));
+    std::string key = extractDigits(model->folderNumber());
+    if (key.empty()) {
+        deliver(std::move(isWanted), [answer = std::move(answer)] {
+            answer(resolve_result::none{"Please enter digits"});
+        });
         return;
     }
-    Lookup& found = std::get<Lookup>(planned);
-    std::vector<EntrySearch> searches;
-    for (std::optional<EntrySearch>* search : {&found.legacy, &found.j}) {
-        if (*search)
-            searches.push_back(**search);
-    }
-    m_finder.find(searches, [isWanted = std::move(isWanted), answer = std::move(answer),
-                             key = found.key, hasLegacy = found.legacy.has_value(),
-                             hasJ = found.j.has_value()](EntryFinder::Found entries) {
-        if (!isWanted())
+    auto search = [self = std::weak_ptr<const FolderController*>(m_self), isWanted,
+                   answer = std::move(answer), key = std::move(key)](RootOrMessage root) mutable {
+        const auto alive = self.lock();
+        if (!alive)
             return;
-        std::optional<std::filesystem::path> legacy;
-        std::optional<std::filesystem::path> j;
-        std::size_t next = 0;
-        if (hasLegacy)
-            legacy = std::move(entries[next++]);
-        if (hasJ)
-            j = std::move(entries[next]);
-        answer(decide(key, std::move(legacy), std::move(j)));
-    });
+        const FolderController& controller = **alive;
+        if (auto* message = std::get_if<std::string>(&root)) {
+            controller.deliver(isWanted,
+                               [answer = std::move(answer), message = std::move(*message)] {
+                                   answer(resolve_result::none{message});
+                               });
+            return;
+        }
+        const Lookup found = lookup(std::move(key), std::get<std::filesystem::path>(root));
+        std::vector<EntrySearch> searches;
+        for (const std::optional<EntrySearch>* bucket : {&found.legacy, &found.j}) {
+            if (*bucket)
+                searches.push_back(**bucket);
+        }
+        controller.m_finder.find(
+            searches, isWanted,
+            [answer = std::move(answer), key = found.key, hasLegacy = found.legacy.has_value(),
+             hasJ = found.j.has_value(),
+             notAnswering = controller.notAnsweringMessage()](EntryFinder::Found entries) {
+                SearchAnswer legacy;
+                SearchAnswer j;
+                std::size_t next = 0;
+                if (hasLegacy)
+                    legacy = std::move(entries[next++]);
+                if (hasJ)
+                    j = std::move(entries[next]);
+                answer(decide(key, legacy, j, notAnswering));
+            });
+    };
+    whenRootReady(std::move(isWanted), std::move(search));
 }
 
 ResolveResult FolderController::resolve() const {
-    auto planned = lookup();
-    if (auto* none = std::get_if<resolve_result::none>(&planned))
-        return std::move(*none);
-    const Lookup& found = std::get<Lookup>(planned);
-    std::optional<std::filesystem::path> legacy;
+    std::string key = extractDigits(model->folderNumber());
+    if (key.empty())
+        return resolve_result::none{"Please enter digits"};
+    const std::optional<std::filesystem::path>& root = model->rootFolderURL();
+    if (!root)
+        return resolve_result::none{"Root folder not selected"};
+    const Lookup found = lookup(std::move(key), *root);
+    SearchAnswer legacy;
     if (found.legacy)
-        legacy = findEntry(found.legacy->prefix, found.legacy->folder);
-    std::optional<std::filesystem::path> j;
+        legacy = answerOf(m_finder.findEntry(found.legacy->prefix, found.legacy->folder));
+    SearchAnswer j;
     if (found.j)
-        j = findEntry(found.j->prefix, found.j->folder);
-    return decide(found.key, std::move(legacy), std::move(j));
+        j = answerOf(m_finder.findEntry(found.j->prefix, found.j->folder));
+    return decide(found.key, legacy, j, notAnsweringMessage());
 }
 
 void FolderController::openRecent(const RecentDocket& docket, IsWanted isWanted,
                                   std::function<void(std::optional<std::string>)> answer) {
-    const std::optional<std::filesystem::path>& root = model->rootFolderURL();
-    if (!root) {
-        answer("Root folder not selected");
-        return;
-    }
-
-    const std::string& key = docket.docketKey();
-    const DocketNames names = docketNames(key);
-    std::optional<EntrySearch> search;
-    std::string notFound;
-    if (docket.kind() == DocketKind::j) {
-        search = bucketSearch(*root, names.jBucket, names.jName);
-        notFound = "Folder not found for " + names.jName;
-    } else {
-        if (!names.legacyBucket) {
-            answer("Recent docket is invalid");
+    auto search = [self = std::weak_ptr<const FolderController*>(m_self), isWanted,
+                   answer = std::move(answer), docket](RootOrMessage root) mutable {
+        const auto alive = self.lock();
+        if (!alive)
+            return;
+        const FolderController& controller = **alive;
+        const auto tell = [&](std::optional<std::string> message) {
+            controller.deliver(isWanted, [answer = std::move(answer),
+                                          message = std::move(message)] { answer(message); });
+        };
+        if (auto* message = std::get_if<std::string>(&root)) {
+            tell(std::move(*message));
             return;
         }
-        search = bucketSearch(*root, *names.legacyBucket, key);
-        notFound = "Folder not found for " + key;
-    }
-    if (!search) {
-        answer(std::move(notFound));
-        return;
-    }
-
-    // Weak, so that a lookup that outlives the panel keeps nothing of it alive on its thread.
-    m_finder.find(
-        {*search},
-        [isWanted = std::move(isWanted), answer = std::move(answer), notFound = std::move(notFound),
-         key, kind = docket.kind(), weakModel = std::weak_ptr<FolderModel>(model),
-         weakOpener = std::weak_ptr<DesktopOpener>(m_opener)](EntryFinder::Found entries) {
-            const auto model = weakModel.lock();
-            const auto opener = weakOpener.lock();
-            if (!model || !opener || !isWanted())
-                return;
-            const std::optional<std::filesystem::path>& found = entries.front();
-            if (!found) {
-                answer(notFound);
+        const std::filesystem::path& folder = std::get<std::filesystem::path>(root);
+        const std::string& key = docket.docketKey();
+        const DocketNames names = docketNames(key);
+        std::optional<EntrySearch> search;
+        std::string notFound;
+        if (docket.kind() == DocketKind::j) {
+            search = bucketSearch(folder, names.jBucket, names.jName);
+            notFound = "Folder not found for " + names.jName;
+        } else {
+            if (!names.legacyBucket) {
+                tell("Recent docket is invalid");
                 return;
             }
-            opener->open(*found);
-            model->addRecent(key, kind, displayName(*found));
-            answer(std::nullopt);
-        });
+            search = bucketSearch(folder, *names.legacyBucket, key);
+            notFound = "Folder not found for " + key;
+        }
+        if (!search) {
+            tell(std::move(notFound));
+            return;
+        }
+
+        // Weak, so that a lookup that outlives the panel keeps nothing of it alive on its thread.
+        controller.m_finder.find(
+            {*search}, isWanted,
+            [answer = std::move(answer), notFound = std::move(notFound),
+             notAnswering = controller.notAnsweringMessage(), key, kind = docket.kind(),
+             weakModel = std::weak_ptr<FolderModel>(controller.model),
+             weakOpener =
+                 std::weak_ptr<DesktopOpener>(controller.m_opener)](EntryFinder::Found entries) {
+                const auto model = weakModel.lock();
+                const auto opener = weakOpener.lock();
+                if (!model || !opener)
+                    return;
+                const SearchAnswer& found = entries.front();
+                if (!found.entry) {
+                    answer(found.notAnswering ? notAnswering : notFound);
+                    return;
+                }
+                opener->open(found.entry->location, found.entry->isFolder);
+                model->addRecent(key, kind, displayName(found.entry->location));
+                answer(std::nullopt);
+            });
+    };
+    whenRootReady(std::move(isWanted), std::move(search));
 }
 
 std::optional<std::filesystem::path>
 FolderController::findEntry(const std::string& prefix, const std::filesystem::path& folder) const {
-    return m_finder.findEntry(prefix, folder);
+    auto found = m_finder.findEntry(prefix, folder);
+    if (!found)
+        return std::nullopt;
+    return std::move(found->location);
 }

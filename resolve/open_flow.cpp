@@ -16,10 +16,11 @@ void OpenFlow::openFolder() {
                 if constexpr (std::is_same_v<Case, resolve_result::none>) {
                     errorMessage = result.message;
                 } else if constexpr (std::is_same_v<Case, resolve_result::one>) {
-                    openAndRecord(result.url, result.kind, result.docketKey);
+                    openAndRecord(result.url, result.isFolder, result.kind, result.docketKey);
                     errorMessage.reset();
                 } else {
-                    conflictURLs = ConflictURLs{result.legacy, result.j, result.docketKey};
+                    conflictURLs = ConflictURLs{result.legacy, result.j, result.docketKey,
+                                                result.legacyIsFolder, result.jIsFolder};
                     showConflict = true;
                 }
             },
@@ -47,10 +48,11 @@ std::vector<ConflictChoice> OpenFlow::conflictChoices() const {
 
 void OpenFlow::choose(const ConflictChoice& choice) {
     if (choice.urls) {
+        const ConflictURLs& urls = *choice.urls;
         if (choice.role == ConflictChoice::Role::legacy)
-            openAndRecord(choice.urls->legacy, DocketKind::legacy, choice.urls->docketKey);
+            openAndRecord(urls.legacy, urls.legacyIsFolder, DocketKind::legacy, urls.docketKey);
         else if (choice.role == ConflictChoice::Role::j)
-            openAndRecord(choice.urls->j, DocketKind::j, choice.urls->docketKey);
+            openAndRecord(urls.j, urls.jIsFolder, DocketKind::j, urls.docketKey);
     }
     conflictDialogClosed();
 }
@@ -69,10 +71,18 @@ void OpenFlow::abandonLookup() {
     m_lookingUp = false;
 }
 
+void OpenFlow::lookupTimedOut() {
+    if (!m_lookingUp)
+        return;
+    abandonLookup();
+    errorMessage = m_controller->notAnsweringMessage();
+    answered();
+}
+
 FolderController::IsWanted OpenFlow::startLookup() {
     const std::uint64_t lookup = ++*m_newestLookup;
     m_lookingUp = true;
-    return [newest = std::weak_ptr<std::uint64_t>(m_newestLookup), lookup] {
+    return [newest = std::weak_ptr<const std::atomic<std::uint64_t>>(m_newestLookup), lookup] {
         const auto current = newest.lock();
         return current && *current == lookup;
     };
@@ -84,8 +94,8 @@ void OpenFlow::answered() {
         m_answerHandler();
 }
 
-void OpenFlow::openAndRecord(const std::filesystem::path& location, DocketKind kind,
+void OpenFlow::openAndRecord(const std::filesystem::path& location, bool isFolder, DocketKind kind,
                              const std::string& docketKey) {
-    m_opener->open(location);
+    m_opener->open(location, isFolder);
     m_controller->model->addRecent(docketKey, kind, displayName(location));
 }

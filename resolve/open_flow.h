@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,8 @@ struct ConflictURLs {
     std::filesystem::path legacy;
     std::filesystem::path j;
     std::string docketKey;
+    bool legacyIsFolder = true;
+    bool jIsFolder = true;
     bool operator==(const ConflictURLs&) const = default;
 };
 
@@ -58,8 +61,11 @@ public:
 
     // Whether a lookup is running whose answer is still wanted.
     bool isLookingUp() const { return m_lookingUp; }
-    // Gives the running lookup up: its answer will be dropped.
+    // Gives the running lookup up: its answer will be dropped, and its listings stop.
     void abandonLookup();
+    // Gives the running lookup up because it has waited too long for the file server, and says
+    // so on the error line. Nothing happens when no lookup is running.
+    void lookupTimedOut();
     // Runs each time an answer has landed in the state, also one that came at once.
     void setAnswerHandler(std::function<void()> handler) { m_answerHandler = std::move(handler); }
 
@@ -71,14 +77,15 @@ private:
     // Makes the coming lookup the newest, and tells whether it still is.
     FolderController::IsWanted startLookup();
     void answered();
-    void openAndRecord(const std::filesystem::path& location, DocketKind kind,
+    void openAndRecord(const std::filesystem::path& location, bool isFolder, DocketKind kind,
                        const std::string& docketKey);
 
     std::shared_ptr<FolderController> m_controller;
     std::shared_ptr<DesktopOpener> m_opener;
     // The number of the newest lookup. Answers hold it weakly, so that one arriving after the
-    // flow is gone finds nothing to act on.
-    std::shared_ptr<std::uint64_t> m_newestLookup = std::make_shared<std::uint64_t>(0);
+    // flow is gone finds nothing to act on; listings read it on their worker threads.
+    std::shared_ptr<std::atomic<std::uint64_t>> m_newestLookup =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
     bool m_lookingUp = false;
     std::function<void()> m_answerHandler;
 };

@@ -15,10 +15,13 @@ struct none {
     bool operator==(const none&) const = default;
 };
 
+// Whether each location is a folder comes from the listing that found it, so that opening it
+// never has to ask the file system again.
 struct one {
     std::filesystem::path url;
     DocketKind kind;
     std::string docketKey;
+    bool isFolder = true;
     bool operator==(const one&) const = default;
 };
 
@@ -26,6 +29,8 @@ struct conflict {
     std::filesystem::path legacy;
     std::filesystem::path j;
     std::string docketKey;
+    bool legacyIsFolder = true;
+    bool jIsFolder = true;
     bool operator==(const conflict&) const = default;
 };
 

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStandardPaths>
@@ -20,6 +21,7 @@
 #include "platform/log.h"
 #include "platform/notification_center.h"
 #include "platform/qt_main_thread.h"
+#include "platform/worker_thread.h"
 #include "ui/conflict_sheet.h"
 #include "ui/elided_label.h"
 #include "ui/focus_ring.h"
@@ -65,20 +67,14 @@ QColor errorColour(const QPalette& palette) {
     return dark ? QColor(0xff, 0x6b, 0x61) : QColor(0xc4, 0x1e, 0x14);
 }
 
-// What the chooser handed back. Its names pass through QString, so a name that is not valid in
-// the locale's encoding can come back as a location that does not exist; and the GTK chooser
-// completes a typed name to whatever it finds. Either way it is no folder to bookmark.
-FolderPickerOutcome chosenFolder(const QStringList& files) {
-    std::vector<std::filesystem::path> chosen;
-    if (files.isEmpty())
-        return chosen;
-    const std::filesystem::path location = QFile::encodeName(files.front()).toStdString();
-    std::error_code error;
-    if (!std::filesystem::is_directory(location, error))
-        return FolderPickerError{"the chosen location " + fileURL(location, false) +
-                                 " is not a folder"};
-    chosen.push_back(location);
-    return chosen;
+// The program's model reads its root folder on worker threads and hears back in the event loop.
+FolderModelServices onWorkerThreads(FolderModelServices services,
+                                    std::shared_ptr<MainThread> mainThread) {
+    if (!services.startThread)
+        services.startThread = startDetachedThread;
+    if (!services.mainThread)
+        services.mainThread = std::move(mainThread);
+    return services;
 }
 
 // The content inside the panel's scroll area. Asked how tall it must be at a width, a widget
@@ -101,9 +97,10 @@ private:
 
 ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOpener> opener,
                          QWidget* parent)
-    : QWidget(parent), m_model(std::make_shared<FolderModel>(std::move(services))),
-      m_controller(std::make_shared<FolderController>(m_model, opener,
-                                                      std::make_shared<QtMainThread>(this))),
+    : QWidget(parent), m_mainThread(std::make_shared<QtMainThread>(this)),
+      m_model(std::make_shared<FolderModel>(onWorkerThreads(std::move(services), m_mainThread))),
+      m_controller(std::make_shared<FolderController>(m_model, opener, m_mainThread,
+                                                      m_model->services().startThread)),
       m_flow(m_controller, opener), m_repeatGuard(new KeyRepeatGuard(this)) {
     setObjectName(QStringLiteral("contentView"));
     buildInterface();
@@ -114,6 +111,9 @@ ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOp
         m_searching->show();
         setCursor(Qt::BusyCursor);
     });
+    m_notAnsweringDelay.setSingleShot(true);
+    setNotAnsweringDelay(notAnsweringDelay);
+    connect(&m_notAnsweringDelay, &QTimer::timeout, this, [this] { m_flow.lookupTimedOut(); });
     // Whatever takes the keyboard is scrolled into view, when the panel is too small to show
     // all of its content at once.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -167,9 +167,16 @@ void ContentView::buildInterface() {
     m_rootPath->setFont(footnoteFont(font()));
     m_rootPath->setForegroundRole(QPalette::PlaceholderText);
     // At the leading edge also while the path beside it is hidden (no root folder yet).
+    // Whether the root's file server has answered yet, while that is in doubt.
+    m_rootStatus = new QLabel(m_body);
+    m_rootStatus->setObjectName(QStringLiteral("rootStatusLabel"));
+    m_rootStatus->setFont(footnoteFont(font()));
+    m_rootStatus->setForegroundRole(QPalette::PlaceholderText);
+    m_rootStatus->hide();
     rootRow->addWidget(m_selectRootButton, 0, Qt::AlignLeft);
     rootRow->addWidget(m_rootPath, 1);
     rootRow->setAlignment(m_rootPath, Qt::AlignVCenter);
+    rootRow->addWidget(m_rootStatus);
     stack->addLayout(rootRow);
 
     m_numberField = new QLineEdit(m_body);
@@ -266,10 +273,25 @@ void ContentView::scheduleRefresh() {
 }
 
 void ContentView::refresh() {
-    const auto& root = m_model->rootFolderURL();
+    // A root whose share has not answered (yet) is shown all the same: it is kept.
+    const auto& root = m_model->rootFolderURL() ? m_model->rootFolderURL()
+                       : m_model->rootStatus() != FolderModel::RootStatus::none
+                           ? m_model->bookmarkedRoot()
+                           : std::nullopt;
     m_rootPath->setVisible(root.has_value());
     if (root)
         m_rootPath->setFullText(displayPath(*root));
+    switch (m_model->rootStatus()) {
+    case FolderModel::RootStatus::checking:
+        m_rootStatus->setText(tr("Checking…"));
+        break;
+    case FolderModel::RootStatus::notAnswering:
+        m_rootStatus->setText(tr("Not answering"));
+        break;
+    default:
+        m_rootStatus->clear();
+    }
+    m_rootStatus->setVisible(!m_rootStatus->text().isEmpty());
 
     const QString number = QString::fromStdString(m_model->folderNumber());
     if (m_numberField->text() != number)
@@ -352,8 +374,16 @@ void ContentView::reopenRecent(const RecentDocket& docket) {
 
 void ContentView::lookupStarted() {
     refresh();
-    if (m_flow.isLookingUp() && !m_searching->isVisible())
+    if (!m_flow.isLookingUp())
+        return;
+    if (!m_searching->isVisible())
         m_searchingDelay.start();
+    // Each lookup has its own time: a new one replaces the one that was waiting.
+    m_notAnsweringDelay.start();
+}
+
+void ContentView::setNotAnsweringDelay(std::chrono::milliseconds delay) {
+    m_notAnsweringDelay.setInterval(static_cast<int>(delay.count()));
 }
 
 void ContentView::lookupAnswered() {
@@ -363,12 +393,16 @@ void ContentView::lookupAnswered() {
 
 void ContentView::stopSearchingIndicator() {
     m_searchingDelay.stop();
+    m_notAnsweringDelay.stop();
     m_searching->hide();
     if (testAttribute(Qt::WA_SetCursor))
         unsetCursor();
 }
 
 void ContentView::clearRecents() {
+    // A lookup still running would record its docket into the list just cleared.
+    m_flow.abandonLookup();
+    stopSearchingIndicator();
     m_model->clearRecents();
     refresh();
     // The button went with the list: rather than leave the keyboard to Qt's next guess, put
@@ -384,6 +418,36 @@ void ContentView::chooseConflict(const ConflictChoice& choice) {
         focusNumberField();
 }
 
+void ContentView::takeChosenFolder(const std::filesystem::path& location) {
+    // Whatever a lookup under the old root would find, nobody asked for it under the new.
+    m_flow.abandonLookup();
+    stopSearchingIndicator();
+    // The chooser's names pass through QString, so a name that is not valid in the locale's
+    // encoding can come back as a location that does not exist; and the GTK chooser completes a
+    // typed name to whatever it finds. Either way it is no folder to bookmark: the chooser has
+    // failed. Finding out asks the file system, so it is done on a worker.
+    auto isFolder = std::make_shared<bool>(false);
+    const bool asked = m_model->inBackground(
+        [isFolder, location] {
+            std::error_code error;
+            *isFolder = std::filesystem::is_directory(location, error);
+        },
+        [view = QPointer<ContentView>(this), isFolder, location] {
+            if (!view)
+                return;
+            if (*isFolder)
+                handleRootFolderSelection(std::vector{location}, *view->m_model);
+            else
+                handleRootFolderSelection(FolderPickerError{"the chosen location " +
+                                                            fileURL(location, false) +
+                                                            " is not a folder"},
+                                          *view->m_model);
+        });
+    if (!asked)
+        handleRootFolderSelection(
+            FolderPickerError{"no thread could be had to read the chosen folder"}, *m_model);
+}
+
 void ContentView::selectRootFolder() {
     if (m_chooser)
         return;
@@ -397,13 +461,15 @@ void ContentView::selectRootFolder() {
     m_chooser->setDirectory(root ? displayPath(root->parent_path())
                                  : QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
     connect(m_chooser, &QFileDialog::finished, this, [this](int result) {
-        const FolderPickerOutcome outcome = result == QDialog::Accepted
-                                                ? chosenFolder(m_chooser->selectedFiles())
-                                                : FolderPickerOutcome{};
+        const QStringList files =
+            result == QDialog::Accepted ? m_chooser->selectedFiles() : QStringList();
         m_chooser->deleteLater();
         m_chooser = nullptr;
         m_isSelectingRoot = false;
-        handleRootFolderSelection(outcome, *m_model);
+        if (files.isEmpty())
+            handleRootFolderSelection(FolderPickerOutcome{}, *m_model);
+        else
+            takeChosenFolder(QFile::encodeName(files.front()).toStdString());
         Q_EMIT folderChooserClosed();
     });
     Q_EMIT folderChooserShown();

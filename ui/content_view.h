@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <QTimer>
@@ -21,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
+class QtMainThread;
 class RecentsList;
 
 // The whole interface of the panel: the root folder chooser and its path, the number field,
@@ -38,6 +40,12 @@ public:
     const OpenFlow& flow() const { return m_flow; }
 
     bool isSelectingRoot() const { return m_isSelectingRoot; }
+
+    // How long a lookup may wait for the file server before the panel says that it does not
+    // answer, and gives the lookup up.
+    static constexpr std::chrono::milliseconds notAnsweringDelay{10000};
+    // A shorter wait, for tests.
+    void setNotAnsweringDelay(std::chrono::milliseconds delay);
     // The folder chooser, while it is up.
     QFileDialog* folderChooser() const { return m_chooser; }
 
@@ -64,10 +72,13 @@ private:
     void clearRecents();
     void chooseConflict(const ConflictChoice& choice);
     void selectRootFolder();
+    void takeChosenFolder(const std::filesystem::path& location);
     void lookupStarted();
     void lookupAnswered();
     void stopSearchingIndicator();
 
+    // Declared first: the model and the controller hand their answers back through it.
+    std::shared_ptr<QtMainThread> m_mainThread;
     std::shared_ptr<FolderModel> m_model;
     std::shared_ptr<FolderController> m_controller;
     OpenFlow m_flow;
@@ -79,6 +90,7 @@ private:
     QWidget* m_body = nullptr;
     QPushButton* m_selectRootButton = nullptr;
     ElidedLabel* m_rootPath = nullptr;
+    QLabel* m_rootStatus = nullptr;
     QLineEdit* m_numberField = nullptr;
     LiveLabel* m_errorLine = nullptr;
     QPushButton* m_openButton = nullptr;
@@ -93,6 +105,8 @@ private:
 
     // Shows that a search is running once it has taken more than a moment.
     QTimer m_searchingDelay;
+    // Gives a search up once it has waited too long for the file server.
+    QTimer m_notAnsweringDelay;
 
     Connection m_modelChanges;
     Connection m_focusRequests;

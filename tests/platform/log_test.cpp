@@ -9,11 +9,14 @@ TEST(FileURL, EscapesEveryByteOutsideThePathCharacters) {
     EXPECT_EQ(fileURL("/d/caf\xc3\xa9/", true), "file:///d/caf%C3%A9/");
 }
 
-TEST(FileURL, AddsTheTrailingSlashOnlyForFolders) {
+TEST(FileURL, TakesTheKindFromTheCallerNotFromTheFileSystem) {
     TempDir dir;
     const auto file = dir.makeFile("notes.txt");
-    EXPECT_EQ(fileURL(dir.path()), "file://" + dir.path().string() + "/");
-    EXPECT_EQ(fileURL(file), "file://" + file.string());
+    // What the caller says holds, whatever is on disk, and nothing need be there at all.
+    EXPECT_EQ(fileURL(file, true), "file://" + file.string() + "/");
+    EXPECT_EQ(fileURL(dir.path(), false), "file://" + dir.path().string());
+    EXPECT_EQ(fileURL(dir / "gone", true), "file://" + (dir / "gone").string() + "/");
+    EXPECT_EQ(fileURL("/d/", true), "file:///d/");
 }
 
 TEST(LogLine, WritesOneFlushedLine) {

@@ -1,3 +1,6 @@
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "resolve/open_flow.h"
@@ -29,6 +32,16 @@ protected:
         flow.reopenRecent(docket);
         settle();
     }
+    // Waits, a bounded while, until no listing of the root's folders runs.
+    bool listingsEnd() const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (controller->finder().runningListings(root) > 0) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
     std::string recents() const {
         std::string result;
         for (const RecentDocket& docket : model->recentDockets())
@@ -45,7 +58,9 @@ protected:
     const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root, stalls.opener());
     const std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
     const std::shared_ptr<QueuedMainThread> mainThread = std::make_shared<QueuedMainThread>();
-    OpenFlow flow{std::make_shared<FolderController>(model, opener, mainThread), opener};
+    const std::shared_ptr<FolderController> controller =
+        std::make_shared<FolderController>(model, opener, mainThread);
+    OpenFlow flow{controller, opener};
 };
 
 // Return and the button differ only where a conflict comes up: Return leaves the error line
@@ -104,9 +119,10 @@ TEST_F(OpenFlowTest, TheNewestRequestWinsAndAGivenUpLookupChangesNothing) {
     EXPECT_EQ(flow.errorMessage, "Folder not found for 9");
     start("124", true);
     EXPECT_EQ(flow.errorMessage, std::nullopt);
-    // An answer that needs no listing comes at once, and is the newest.
+    // An answer that needs no listing comes the way every answer does, and is the newest.
     start(" ", false);
-    EXPECT_FALSE(flow.isLookingUp());
+    EXPECT_TRUE(flow.isLookingUp());
+    settle();
     EXPECT_EQ(flow.errorMessage, "Please enter digits");
     flow.reopenRecent(RecentDocket(DocketKind::legacy, "124", "x", 1));
     EXPECT_TRUE(flow.isLookingUp());
@@ -115,10 +131,11 @@ TEST_F(OpenFlowTest, TheNewestRequestWinsAndAGivenUpLookupChangesNothing) {
 
     ASSERT_TRUE(stalls.waitForStalled(1));
     stalls.release(bucket);
-    // The lookups of 123 and 124 and the reopening share the listing of a-1; one answer each.
-    const std::size_t expected = 3;
-    for (std::size_t answered = 0; answered < expected; ++answered)
-        ASSERT_TRUE(mainThread->runNext());
+    // The lookups of 123 and 124 and the reopening shared the listing of a-1, and none of them
+    // is wanted any more: the listing ends without a word to the main thread.
+    ASSERT_TRUE(listingsEnd());
+    EXPECT_EQ(mainThread->queued(), 0u);
+    EXPECT_EQ(stalls.openings(bucket), 1);
     EXPECT_EQ(answers, (std::vector<std::string>{"Folder not found for 9", "Please enter digits"}));
     EXPECT_FALSE(flow.showConflict);
     EXPECT_EQ(flow.errorMessage, "Please enter digits");
@@ -129,4 +146,22 @@ TEST_F(OpenFlowTest, TheNewestRequestWinsAndAGivenUpLookupChangesNothing) {
     open("124", false);
     EXPECT_EQ(opener->opened, std::vector<fs::path>{only});
     EXPECT_EQ(recents(), "124-legacy 124 Only; ");
+}
+
+// A lookup that has waited too long for a share that does not answer is given up with a
+// message that names the root; its late answer then changes nothing.
+TEST_F(OpenFlowTest, ALookupThatWaitedTooLongSaysTheServerIsNotAnswering) {
+    flow.lookupTimedOut();
+    EXPECT_EQ(flow.errorMessage, std::nullopt); // nothing was running
+    stalls.hold(root);
+    start("124", false);
+    ASSERT_TRUE(stalls.waitForStalled(1));
+    flow.lookupTimedOut();
+    EXPECT_FALSE(flow.isLookingUp());
+    EXPECT_EQ(flow.errorMessage, "File server not answering for " + root.native());
+    stalls.release(root);
+    ASSERT_TRUE(listingsEnd());
+    EXPECT_EQ(mainThread->queued(), 0u);
+    EXPECT_TRUE(opener->opened.empty());
+    EXPECT_TRUE(model->recentDockets().empty());
 }

@@ -9,12 +9,17 @@
 #include "platform/desktop_opener.h"
 #include "support/temp_dir.h"
 
-// Remembers every location it was asked to open, in order, and opens nothing.
+// Remembers every location it was asked to open, in order, with what it was told of each,
+// and opens nothing.
 class RecordingOpener : public DesktopOpener {
 public:
-    void open(const std::filesystem::path& location) override { opened.push_back(location); }
+    void open(const std::filesystem::path& location, bool isFolder) override {
+        opened.push_back(location);
+        folders.push_back(isFolder);
+    }
 
     std::vector<std::filesystem::path> opened;
+    std::vector<bool> folders;
 };
 
 // A model over a defaults file inside the temporary folder, with the given root folder chosen
