@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # Zorvant with a docket share that stops answering, on Xvfb with the trayer tray host. The shim
-# built from stall_opendir.c holds up every listing under the root folder for as long as a
+# built from hard_mount_shim.c holds up every listing under the root folder for as long as a
 # control file says; the panel is read back through AT-SPI (run under dbus-run-session).
 #
 # usage: zorvant_stall_e2e.py ZORVANT SHIM SCREENSHOT_FOLDER
@@ -32,22 +32,32 @@ class Stall:
             "verify_asan_link_order=0"
 
     def set(self, mode):
-        # None: the share answers; "forever"; or a number of seconds per listing.
+        # None: the share answers; "forever" or a number of seconds per listing; or the calls
+        # to hold up ("hard", "after-listing", "readdir") before either (see hard_mount_shim.c).
         with open(self.control, "w") as control:
             control.write(mode or "0")
 
     def log(self):
+        # The calls under the root as (what, call, path): "waiting", "returning" or "passing".
+        # A name with a line feed in it spans two lines: its second part is no entry.
         with contextlib.suppress(FileNotFoundError):
-            with open(self.control + ".log") as log:
-                return log.read().splitlines()
+            with open(self.control + ".log", "rb") as log:
+                entries = [line.decode(errors="replace").split(" ", 2)
+                           for line in log.read().splitlines()]
+                return [tuple(entry) for entry in entries if len(entry) == 3 and entry[0] in (
+                    "waiting", "returning", "passing")]
         return []
 
+    def held(self, since=0):
+        # The calls held up since that many log lines, as (call, path).
+        return [(call, path) for what, call, path in self.log()[since:] if what == "waiting"]
+
     def stuck(self):
-        # The listings still waiting, by folder.
+        # The calls still waiting, by call and path.
         waits = collections.Counter()
-        for line in self.log():
-            what, folder = line.split(" ", 1)
-            waits[folder] += 1 if what == "waiting" else -1
+        for what, call, path in self.log():
+            if what != "passing":
+                waits[call, path] += 1 if what == "waiting" else -1
         return +waits
 
 
@@ -108,7 +118,7 @@ def stalled(session, stall, tree):
     session.press("Escape")
     wait_for("the panel to close", lambda: not session.window(PANEL))
     wait_for("both listings of 12345 to return", lambda: sum(
-        line.startswith("returning ") for line in stall.log()[before:]) == 2)
+        what == "returning" for what, _, _ in stall.log()[before:]) == 2)
     check(session.finish(session.launch()) == 0, "the second launch did not exit 0")
     wait_for("the panel on a second launch", lambda: session.window(PANEL, True))
     showing(set(), {SEARCHING})
