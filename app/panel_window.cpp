@@ -102,7 +102,13 @@ void PanelWindow::placeAndShow(const QPoint& position) {
 }
 
 void PanelWindow::activate(const QByteArray& activationToken) {
-    if (!activationToken.isEmpty())
+    // On X11 (XWayland included) the token travels as the startup id. Qt's Wayland platform
+    // takes it from the environment alone; there it is set, only there, into the slot that
+    // start-up made while the program was single-threaded (see reserveActivationTokenSlot), so
+    // that no other thread's getenv ever meets a reallocated environment.
+    const bool throughEnvironment =
+        !activationToken.isEmpty() && QGuiApplication::platformName() == QLatin1String("wayland");
+    if (throughEnvironment)
         qputenv("XDG_ACTIVATION_TOKEN", activationToken);
     passStartupId(windowHandle(), activationToken);
     raise();
@@ -114,8 +120,8 @@ void PanelWindow::activate(const QByteArray& activationToken) {
         // The focus-out of that hide is still on its way; it must not close the panel now.
         m_leftoverDeactivation.start();
     }
-    if (!activationToken.isEmpty())
-        qunsetenv("XDG_ACTIVATION_TOKEN");
+    if (throughEnvironment)
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray());
     Q_EMIT activated();
 }
 

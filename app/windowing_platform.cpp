@@ -36,6 +36,11 @@ void chooseWindowingPlatform() {
     qAddPreRoutine(forgetChosenPlatform);
 }
 
+void reserveActivationTokenSlot() {
+    if (!qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"))
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray());
+}
+
 bool isWaylandSession() {
     return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");

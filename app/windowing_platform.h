@@ -22,5 +22,11 @@ std::string preferredWindowingPlatform(const WindowingEnvironment& environment);
 // program's children (the file manager) see the environment as it was.
 void chooseWindowingPlatform();
 
+// Makes sure the environment has an entry for XDG_ACTIVATION_TOKEN (empty if it had none), while
+// the program is still single-threaded. Setting the token later then replaces a value in place,
+// which glibc does without freeing anything, instead of growing the environment, which may move
+// it under a getenv on another thread.
+void reserveActivationTokenSlot();
+
 // Whether this process runs inside a Wayland session, natively or through XWayland.
 bool isWaylandSession();

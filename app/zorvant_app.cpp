@@ -1,5 +1,6 @@
 #include "app/zorvant_app.h"
 
+#include <cerrno>
 #include <csignal>
 #include <string>
 #include <utility>
@@ -23,14 +24,22 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
+// Runs in whatever the main thread was doing: it must leave errno as it found it, and never
+// block, so the socket it writes to does not (a full socket means the loop has word already).
 void forwardSignal(int) {
+    const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+    [[maybe_unused]] const auto written = ::send(signalPipe[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    errno = saved;
 }
 
-// SIGTERM and SIGINT end the event loop, so that everything is torn down in order.
+// SIGTERM and SIGINT end the event loop, so that everything is torn down in order. Worker
+// threads block both (see startDetachedThread), so the handler always runs on the main thread.
+// A peer that goes away mid-write (the file manager's bus, a launch that gave up) must not end
+// the program: SIGPIPE is ignored, and writes report EPIPE instead.
 void quitOnTerminationSignals(QObject* owner) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+    ::signal(SIGPIPE, SIG_IGN);
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
@@ -51,6 +60,7 @@ void quitOnTerminationSignals(QObject* owner) {
 int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
     // Whatever must be settled before Qt picks and starts its platform goes here.
     chooseWindowingPlatform();
+    reserveActivationTokenSlot();
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvant"));
@@ -65,6 +75,10 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
     auto opener = std::make_shared<FreedesktopOpener>(
         [activationToken] { return std::exchange(*activationToken, {}); });
 
+    // Later launches are answered from the first turn of the event loop. Nothing before it
+    // touches the root folder, whose share may not answer: the model checks it on a worker.
+    ReopenServer reopenServer(reopenSocket);
+
     ZorvantApp app;
     FolderModelServices services;
     services.defaults = std::make_shared<UserDefaults>(UserDefaults::standardLocation());
@@ -72,7 +86,6 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
         std::make_unique<AppDelegate>(AppDelegate::Environment{std::move(services), opener, {}});
     app.appDelegate->applicationDidFinishLaunching();
 
-    ReopenServer reopenServer(reopenSocket);
     QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(),
                      [&app, activationToken](const QByteArray& token) {
                          *activationToken = token.toStdString();

@@ -39,6 +39,11 @@ public:
     // The error that kept the folder from opening or stopped the listing, 0 if none.
     int error() const { return m_error; }
 
+protected:
+    // A reader of a folder that could not be opened, with the error that kept it closed: what a
+    // stand-in for a failing share hands out.
+    explicit DirectoryReader(int error) : m_failed(true), m_error(error) {}
+
 private:
     void* m_handle = nullptr;
     bool m_failed = false;

@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -22,6 +21,7 @@
 #include <QStringList>
 
 #include "platform/log.h"
+#include "platform/worker_thread.h"
 
 extern char** environ;
 
@@ -66,19 +66,21 @@ void reapWhenDone(pid_t child, QObject* context) {
         new ChildWatch(child, pidfd, context);
         return;
     }
-    // A kernel without process file descriptors: a thread of its own waits for the child.
-    std::thread([child] {
+    // A kernel without process file descriptors: a thread of its own waits for the child. Like
+    // every thread of the program's, it takes none of the signals the main thread handles.
+    startDetachedThread([child] {
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
-    }).detach();
+    });
 }
 
 // The environment for the opener: this process's own, with the activation token, if any,
-// for the application that xdg-open starts.
+// for the application that xdg-open starts. An empty token is none.
 std::vector<std::string> openerEnvironment(const std::string& startupId) {
     std::vector<std::string> variables;
     for (char** variable = environ; *variable; ++variable) {
-        if (!startupId.empty() && std::strncmp(*variable, "XDG_ACTIVATION_TOKEN=", 21) == 0)
+        if (std::strncmp(*variable, "XDG_ACTIVATION_TOKEN=", 21) == 0 &&
+            (!startupId.empty() || (*variable)[21] == '\0'))
             continue;
         variables.emplace_back(*variable);
     }
