@@ -19,9 +19,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     // The menu's entry shows the panel, or brings it forward, as a second launch does.
     connect(m_statusItem.get(), &StatusItem::showRequested, this,
             [this] { applicationShouldHandleReopen(m_popover->isShown()); });
+    // Said once the desktop has answered where the icon is, which a hung panel may put off.
+    connect(m_statusItem.get(), &StatusItem::settled, this, [this] {
+        if (!hasButton())
+            diagnostic(
+                "Zorvant: no system tray was found; launch Zorvant again to show the panel.");
+    });
     m_statusItem->show();
-    if (!hasButton())
-        diagnostic("Zorvant: no system tray was found; launch Zorvant again to show the panel.");
 }
 
 bool AppDelegate::hasButton() const {

@@ -108,6 +108,12 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
     m_contextMenuRequests = m_statusNotifierItem->observeContextMenuRequests(
         [this](int x, int y) { m_menu->popup(QPoint(x, y)); });
     m_trayChanges = m_statusNotifierItem->observeTrayChanges([this] { followTrays(); });
+    // Qt's XEmbed icon waits for the answer: made while a StatusNotifierItem tray is about to
+    // take the icon, it would be a second icon, and could settle Qt on the wrong protocol.
+    m_settling = m_statusNotifierItem->observeSettling([this] {
+        followTrays();
+        Q_EMIT settled();
+    });
 }
 
 StatusItem::~StatusItem() = default;
@@ -147,7 +153,6 @@ bool StatusItem::eventFilter(QObject*, QEvent* event) {
 
 void StatusItem::show() {
     m_statusNotifierItem->start();
-    followTrays();
 }
 
 void StatusItem::followTrays() {
@@ -170,7 +175,8 @@ void StatusItem::makeXEmbedIcon() {
     if (m_xembedIcon || m_qtTrayIsStatusNotifier ||
         QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
-    // The first icon settles Qt's protocol: with no host on the bus now, XEmbed.
+    // The first icon settles Qt's protocol: with no host on the bus, as the watcher last said,
+    // XEmbed.
     if (m_statusNotifierItem->hostIsRegistered())
         return;
     auto icon = std::make_unique<QSystemTrayIcon>(trayIcon());
@@ -196,6 +202,10 @@ bool StatusItem::isInTray() const {
         return true;
     // Asked only once Qt has settled on XEmbed, so that the question does not settle it.
     return m_xembedIcon && m_xembedIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool StatusItem::isSettled() const {
+    return m_statusNotifierItem->isSettled();
 }
 
 std::optional<QRect> StatusItem::anchor() const {

@@ -33,11 +33,16 @@ public:
     explicit StatusItem(const QString& statusNotifierBus = {});
     ~StatusItem() override;
 
-    // Puts the icon into a tray: now if one is there, otherwise when one comes.
+    // Puts the icon into a tray: as soon as the desktop says one is there, otherwise when one
+    // comes. Returns at once; settled() follows once the desktop has answered.
     void show();
 
     // Whether a tray shows the icon now.
     bool isInTray() const;
+
+    // Whether the desktop has answered since show(), so that isInTray() says whether a tray is
+    // there rather than that nobody has said yet.
+    bool isSettled() const;
 
     // Where the icon is, as far as the tray says: XEmbed's icon rectangle, or the point a
     // StatusNotifierItem host passed with its last click. None when neither is known.
@@ -49,6 +54,8 @@ Q_SIGNALS:
     void clicked(const QByteArray& activationToken);
     // The menu's entry that shows the panel.
     void showRequested();
+    // isSettled() became true; once.
+    void settled();
 
 private:
     bool isSecondHalfOfADoubleClick();
@@ -71,4 +78,5 @@ private:
     Connection m_activations;
     Connection m_contextMenuRequests;
     Connection m_trayChanges;
+    Connection m_settling;
 };

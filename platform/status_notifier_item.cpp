@@ -6,16 +6,17 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVariant>
 
 namespace {
 
@@ -24,6 +25,12 @@ const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString menuPath = QStringLiteral("/MenuBar");
+const QString busService = QStringLiteral("org.freedesktop.DBus");
+const QString busPath = QStringLiteral("/org/freedesktop/DBus");
+// RequestName's flag and its answers, as the bus defines them.
+constexpr uint doNotQueue = 4;
+constexpr uint primaryOwner = 1;
+constexpr uint alreadyOwner = 4;
 // The watcher is another program on the same desktop; one that takes longer than this is hung.
 constexpr int callTimeoutMs = 2000;
 // A watcher may take its name a moment before its object is there to answer.
@@ -32,6 +39,27 @@ constexpr int retryDelayMs = 1000;
 
 QString qString(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+QDBusMessage busCall(const QString& method, const QVariantList& arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(busService, busPath, busService, method);
+    call.setArguments(arguments);
+    return call;
+}
+
+// The name hosts know items by.
+QString preferredServiceName() {
+    return QStringLiteral("org.kde.StatusNotifierItem-%1-1")
+        .arg(QCoreApplication::applicationPid());
+}
+
+bool answeredTrue(const QDBusMessage& reply) {
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    const QVariant answer = reply.arguments().first();
+    if (answer.metaType() == QMetaType::fromType<QDBusVariant>())
+        return answer.value<QDBusVariant>().variant().toBool();
+    return answer.toBool();
 }
 
 } // namespace
@@ -202,6 +230,20 @@ public:
 
     QTimer& retryTimer() { return m_retry; }
 
+    // Sends the call and hands its answer, or the error, to onAnswer whenever it comes. The
+    // pending call belongs to the link, so an answer that comes after the item is gone is
+    // dropped with it.
+    void callThen(const QDBusConnection& connection, const QDBusMessage& call,
+                  std::function<void(const QDBusMessage&)> onAnswer) {
+        auto* pending =
+            new QDBusPendingCallWatcher(connection.asyncCall(call, callTimeoutMs), this);
+        connect(pending, &QDBusPendingCallWatcher::finished, this,
+                [pending, onAnswer = std::move(onAnswer)] {
+                    pending->deleteLater();
+                    onAnswer(pending->reply());
+                });
+    }
+
 private Q_SLOTS:
     void hostSignal() { hostsChanged(); }
 
@@ -226,13 +268,14 @@ StatusNotifierItem::StatusNotifierItem(Appearance appearance, std::vector<MenuEn
     };
     m_adaptor->contextMenuRequested = [this](int x, int y) { m_contextMenuRequested.emit(x, y); };
     m_watcherLink->watcherCame = [this] {
+        ++m_watcherGeneration;
         m_retriesLeft = registrationRetries;
         registerWithWatcher();
     };
     m_watcherLink->watcherWent = [this] { lostWatcher(); };
     m_watcherLink->hostsChanged = [this] {
         if (m_registered)
-            setState(true, hostIsRegistered());
+            askForHost();
     };
     QObject::connect(&m_watcherLink->retryTimer(), &QTimer::timeout, m_watcherLink.get(),
                      [this] { registerWithWatcher(); });
@@ -240,8 +283,9 @@ StatusNotifierItem::StatusNotifierItem(Appearance appearance, std::vector<MenuEn
 
 StatusNotifierItem::~StatusNotifierItem() {
     QDBusConnection connection(qString(m_connectionName));
-    if (!m_serviceName.empty())
-        connection.unregisterService(qString(m_serviceName));
+    // Not waited for: the bus frees the name in its own time, and with the connection anyway.
+    if (m_ownsServiceName)
+        connection.send(busCall(QStringLiteral("ReleaseName"), {preferredServiceName()}));
     connection.unregisterObject(itemPath);
     connection.unregisterObject(menuPath);
     if (m_ownConnection)
@@ -250,54 +294,98 @@ StatusNotifierItem::~StatusNotifierItem() {
 
 void StatusNotifierItem::start() {
     QDBusConnection connection(qString(m_connectionName));
-    if (!connection.isConnected())
+    if (!connection.isConnected()) {
+        settle();
         return;
+    }
     connection.registerObject(itemPath, m_adaptor.get(),
                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                                   QDBusConnection::ExportAllProperties);
     m_menu.exportOn(m_connectionName, menuPath.toStdString());
-    // The name hosts know items by; the connection's own name if another took it.
-    const QString name =
-        QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
-    m_serviceName =
-        (connection.registerService(name) ? name : connection.baseService()).toStdString();
-    m_watcherLink->watch(connection);
-    if (connection.interface()->isServiceRegistered(watcherService))
+    ask(busCall(QStringLiteral("RequestName"), {preferredServiceName(), doNotQueue}),
+        &StatusNotifierItem::tookName);
+}
+
+void StatusNotifierItem::ask(const QDBusMessage& call,
+                             void (StatusNotifierItem::*onAnswer)(const QDBusMessage& reply)) {
+    const int generation = m_watcherGeneration;
+    m_watcherLink->callThen(QDBusConnection(qString(m_connectionName)), call,
+                            [this, generation, onAnswer](const QDBusMessage& reply) {
+                                if (generation == m_watcherGeneration)
+                                    (this->*onAnswer)(reply);
+                            });
+}
+
+void StatusNotifierItem::tookName(const QDBusMessage& reply) {
+    const uint result =
+        reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toUInt() : 0;
+    m_ownsServiceName = result == primaryOwner || result == alreadyOwner;
+    // The connection's own name if another took ours (Qt's own tray icon does, when it speaks
+    // StatusNotifierItem).
+    m_serviceName = (m_ownsServiceName ? preferredServiceName()
+                                       : QDBusConnection(qString(m_connectionName)).baseService())
+                        .toStdString();
+    m_watcherLink->watch(QDBusConnection(qString(m_connectionName)));
+    // A watcher that comes before the answer is heard of through the link, which makes the
+    // answer old news.
+    ask(busCall(QStringLiteral("NameHasOwner"), {watcherService}),
+        &StatusNotifierItem::heardWhetherWatcherIsThere);
+}
+
+void StatusNotifierItem::heardWhetherWatcherIsThere(const QDBusMessage& reply) {
+    if (answeredTrue(reply))
         m_watcherLink->watcherCame();
+    else
+        settle();
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    QDBusConnection connection(qString(m_connectionName));
     QDBusMessage call =
         QDBusMessage::createMethodCall(watcherService, watcherPath, watcherInterface,
                                        QStringLiteral("RegisterStatusNotifierItem"));
     call << qString(m_serviceName);
-    const QDBusMessage reply = connection.call(call, QDBus::Block, callTimeoutMs);
+    ask(call, &StatusNotifierItem::registrationAnswered);
+}
+
+void StatusNotifierItem::registrationAnswered(const QDBusMessage& reply) {
     if (reply.type() == QDBusMessage::ReplyMessage) {
-        setState(true, hostIsRegistered());
+        // Registered; in a tray once the watcher says it has a host.
+        setState(true, m_hostRegistered);
+        askForHost();
         return;
     }
     setState(false, false);
+    settle();
     if (m_retriesLeft-- > 0)
         m_watcherLink->retryTimer().start();
 }
 
-void StatusNotifierItem::lostWatcher() {
-    m_watcherLink->retryTimer().stop();
-    setState(false, false);
-}
-
-bool StatusNotifierItem::hostIsRegistered() const {
-    QDBusConnection connection(qString(m_connectionName));
-    if (!connection.isConnected())
-        return false;
+void StatusNotifierItem::askForHost() {
     QDBusMessage get = QDBusMessage::createMethodCall(
         watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get << watcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage reply = connection.call(get, QDBus::Block, callTimeoutMs);
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-           reply.arguments().first().value<QDBusVariant>().variant().toBool();
+    ask(get, &StatusNotifierItem::hostAnswered);
+}
+
+void StatusNotifierItem::hostAnswered(const QDBusMessage& reply) {
+    setState(true, answeredTrue(reply));
+    settle();
+}
+
+void StatusNotifierItem::lostWatcher() {
+    ++m_watcherGeneration;
+    m_watcherLink->retryTimer().stop();
+    setState(false, false);
+    settle();
+}
+
+bool StatusNotifierItem::hostIsRegistered() const {
+    return m_hostRegistered;
+}
+
+bool StatusNotifierItem::isSettled() const {
+    return m_settled;
 }
 
 bool StatusNotifierItem::isInTray() const {
@@ -312,6 +400,11 @@ void StatusNotifierItem::setState(bool registered, bool hostRegistered) {
         m_trayChanged.emit();
 }
 
+void StatusNotifierItem::settle() {
+    if (!std::exchange(m_settled, true))
+        m_settling.emit();
+}
+
 Connection StatusNotifierItem::observeActivation(
     std::function<void(int x, int y, const std::string& activationToken)> observer) {
     return m_activated.connect(std::move(observer));
@@ -324,6 +417,10 @@ StatusNotifierItem::observeContextMenuRequests(std::function<void(int x, int y)>
 
 Connection StatusNotifierItem::observeTrayChanges(std::function<void()> observer) {
     return m_trayChanged.connect(std::move(observer));
+}
+
+Connection StatusNotifierItem::observeSettling(std::function<void()> observer) {
+    return m_settling.connect(std::move(observer));
 }
 
 #include "status_notifier_item.moc"

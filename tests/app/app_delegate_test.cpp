@@ -5,6 +5,7 @@
 #include <QDBusArgument>
 #include <QDBusVariant>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
 #include <QImage>
@@ -19,6 +20,7 @@
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "support/docket_fixture.h"
+#include "support/holding_watcher.h"
 #include "support/tray_host.h"
 #include "ui/content_view.h"
 
@@ -27,7 +29,8 @@
 // for a focus request while it is shown, and '?' for either while it is hidden.
 class AppDelegateTest : public ::testing::Test {
 protected:
-    void launch() {
+    // Launches, and returns without waiting for the desktop to say where the icon goes.
+    void startLaunching() {
         delegate = std::make_unique<AppDelegate>(AppDelegate::Environment{
             {.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")},
             std::make_shared<RecordingOpener>(),
@@ -36,10 +39,15 @@ protected:
         QObject::connect(panel(), &PanelWindow::activated, panel(),
                          [this] { seen += panel()->isVisible() ? 'a' : '?'; });
     }
+    // Launched, once the desktop has said whether a tray takes the icon.
+    void launch() {
+        startLaunching();
+        ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isSettled(); }));
+    }
     // With a tray there from the start, once the icon is in it.
     void launchInTray() {
         tray.startWatcher();
-        launch();
+        ASSERT_NO_FATAL_FAILURE(launch());
         ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
     }
     PanelWindow* panel() const { return delegate->popover(); }
@@ -223,7 +231,7 @@ TEST_F(AppDelegateTest, TheMenuShowsThePanelAndNeverHidesIt) {
 }
 
 TEST_F(AppDelegateTest, NamesItselfDocketsAndSendsItsIconInTheHostsByteOrder) {
-    launch();
+    ASSERT_NO_FATAL_FAILURE(launch());
     EXPECT_EQ(itemProperty(QStringLiteral("Title")), "Dockets");
     EXPECT_EQ(itemProperty(QStringLiteral("Id")), "org.zorvant.Zorvant");
     QString iconName, title, description;
@@ -272,7 +280,7 @@ TEST_F(AppDelegateTest, NamesItselfDocketsAndSendsItsIconInTheHostsByteOrder) {
 
 TEST_F(AppDelegateTest, WithoutATrayOnlyReopenShowsThePanelCentred) {
     testing::internal::CaptureStderr();
-    launch();
+    ASSERT_NO_FATAL_FAILURE(launch());
     const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(printed.find("no system tray") != printed.npos &&
                 printed.find('\n') == printed.size() - 1)
@@ -285,6 +293,28 @@ TEST_F(AppDelegateTest, WithoutATrayOnlyReopenShowsThePanelCentred) {
     const QRect placed = panel()->frameGeometry();
     EXPECT_EQ(placed.topLeft() + placed.bottomRight(),
               available.topLeft() + available.bottomRight());
+}
+
+// A panel that hangs while it takes the icon holds up neither the launch nor the panel, and the
+// program says it found no tray only once the answer is in: here, that a tray took the icon.
+TEST_F(AppDelegateTest, AHungTrayHoldsUpNothingAndTheNoTrayLineWaitsForItsAnswer) {
+    HoldingWatcher hung(tray.busAddress());
+    testing::internal::CaptureStderr();
+    QElapsedTimer clock;
+    clock.start();
+    startLaunching();
+    EXPECT_LT(clock.elapsed(), 500);
+    ASSERT_TRUE(waitUntil([&] { return hung.heldRegistrations() == 1; }));
+    EXPECT_FALSE(delegate->statusItem()->isSettled());
+    // Meanwhile a second launch still brings the panel up.
+    delegate->applicationShouldHandleReopen(false);
+    EXPECT_EQ(seen, "af");
+
+    hung.answer(true);
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));
+    EXPECT_TRUE(delegate->statusItem()->isSettled());
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(printed.find("no system tray"), printed.npos) << printed;
 }
 
 // A click on the icon while the panel is up first takes the activation away, and the panel
@@ -311,7 +341,7 @@ TEST_F(AppDelegateTest, TheClickThatClosedThePanelByDeactivationDoesNotReopenIt)
 }
 
 TEST_F(AppDelegateTest, ATrayThatComesAfterLaunchIsUsed) {
-    launch();
+    ASSERT_NO_FATAL_FAILURE(launch());
     EXPECT_FALSE(delegate->statusItem()->isInTray());
     tray.startWatcher();
     ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isInTray(); }));

@@ -4,8 +4,10 @@
 #include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 
 #include "platform/status_notifier_item.h"
+#include "support/holding_watcher.h"
 #include "support/tray_host.h"
 
 namespace {
@@ -58,6 +60,12 @@ protected:
         connections.push_back(item->observeTrayChanges([this] { ++trayChanges; }));
     }
 
+    // Started, and the bus has answered: the item has its name, and knows whether a watcher
+    // took it.
+    void startAndSettle() {
+        item->start();
+        ASSERT_TRUE(waitUntil([&] { return item->isSettled(); }));
+    }
     QString service() const {
         return QStringLiteral("org.kde.StatusNotifierItem-%1-1")
             .arg(QCoreApplication::applicationPid());
@@ -82,9 +90,10 @@ protected:
 };
 
 TEST_F(StatusNotifierItemTest, RegistersWheneverAWatcherComesAndIsInATrayOnlyWithAHost) {
-    item->start();
+    ASSERT_NO_FATAL_FAILURE(startAndSettle());
     EXPECT_FALSE(item->isInTray());
     EXPECT_FALSE(item->hostIsRegistered());
+    EXPECT_EQ(trayChanges, 0);
 
     // A tray that starts after the program, as at login.
     tray.startWatcher();
@@ -115,7 +124,7 @@ TEST_F(StatusNotifierItemTest, RegistersWheneverAWatcherComesAndIsInATrayOnlyWit
 }
 
 TEST_F(StatusNotifierItemTest, ShowsItsNameIconAndMenuToHosts) {
-    item->start();
+    ASSERT_NO_FATAL_FAILURE(startAndSettle());
     EXPECT_EQ(itemProperty(QStringLiteral("Id")), "org.zorvant.Zorvant");
     EXPECT_EQ(itemProperty(QStringLiteral("Title")), "Dockets");
     EXPECT_EQ(itemProperty(QStringLiteral("Category")), "ApplicationStatus");
@@ -153,7 +162,7 @@ TEST_F(StatusNotifierItemTest, ShowsItsNameIconAndMenuToHosts) {
 }
 
 TEST_F(StatusNotifierItemTest, PassesClicksOnWithTheirPositionAndTheTokenGivenForThem) {
-    item->start();
+    ASSERT_NO_FATAL_FAILURE(startAndSettle());
     EXPECT_EQ(callItem(QStringLiteral("Activate"), {12, 34}).type(), QDBusMessage::ReplyMessage);
     // GNOME's extension hands over a token for the next Activate only.
     callItem(QStringLiteral("ProvideXdgActivationToken"), {QStringLiteral("token-1")});
@@ -169,7 +178,7 @@ TEST_F(StatusNotifierItemTest, PassesClicksOnWithTheirPositionAndTheTokenGivenFo
 }
 
 TEST_F(StatusNotifierItemTest, MenuListsItsEntriesAndRunsTheOneClicked) {
-    item->start();
+    ASSERT_NO_FATAL_FAILURE(startAndSettle());
     const QDBusMessage layout = callMenu(QStringLiteral("GetLayout"), {0, -1, QStringList()});
     ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
     ASSERT_EQ(layout.signature(), "u(ia{sv}av)");
@@ -215,4 +224,67 @@ TEST_F(StatusNotifierItemTest, MenuListsItsEntriesAndRunsTheOneClicked) {
     EXPECT_EQ(callMenu(QStringLiteral("GetLayout"), {9, -1, QStringList()}).type(),
               QDBusMessage::ErrorMessage);
     EXPECT_EQ(chosen, "1");
+}
+
+// The watcher lives in the panel. A panel that hangs while it takes the item must not hang the
+// program: the item goes on answering its host, and the watcher's answers count when they come.
+TEST_F(StatusNotifierItemTest, AWatcherThatSitsOnTheRegistrationHoldsNothingUp) {
+    HoldingWatcher hung(tray.busAddress());
+    QElapsedTimer clock;
+    clock.start();
+    item->start();
+    // Well under the two seconds the item gives a watcher to answer.
+    EXPECT_LT(clock.elapsed(), 500);
+    ASSERT_TRUE(waitUntil([&] { return hung.heldRegistrations() == 1; }));
+    EXPECT_EQ(callItem(QStringLiteral("Activate"), {1, 2}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(clicks, std::vector<std::string>{"1,2 "});
+    EXPECT_FALSE(item->isSettled());
+    EXPECT_FALSE(item->isInTray());
+
+    // Refused: no tray for now, and the item asks again.
+    hung.answer(false);
+    EXPECT_TRUE(item->isSettled());
+    EXPECT_FALSE(item->isInTray());
+    ASSERT_TRUE(waitUntil([&] { return hung.heldRegistrations() == 1; }));
+
+    hung.answer(true);
+    ASSERT_TRUE(waitUntil([&] { return item->isInTray(); }));
+    EXPECT_TRUE(item->hostIsRegistered());
+    EXPECT_EQ(trayChanges, 1);
+}
+
+TEST_F(StatusNotifierItemTest, AnswersThatComeTooLateChangeNothing) {
+    // A panel that restarts while it hangs: the new watcher takes the item, and the old one's
+    // refusal, coming after, is about a watcher that is gone.
+    {
+        HoldingWatcher hung(tray.busAddress());
+        item->start();
+        ASSERT_TRUE(waitUntil([&] { return hung.heldRegistrations() == 1; }));
+        hung.giveUpName();
+        tray.startWatcher();
+        ASSERT_TRUE(waitUntil([&] { return item->isInTray(); }));
+        hung.answer(false);
+        EXPECT_TRUE(item->isInTray());
+        EXPECT_EQ(trayChanges, 1);
+        tray.stopWatcher();
+        ASSERT_TRUE(waitUntil([&] { return !item->isInTray(); }));
+    }
+
+    // The item is gone by the time the watcher answers. The program's item is on the session
+    // bus, which outlives it, so the answer still reaches the connection. No test before this
+    // one in the process has used the session bus, so it comes to this test's bus.
+    connections.clear();
+    item.reset();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", tray.busAddress().toUtf8());
+    HoldingWatcher hung(tray.busAddress());
+    auto onSessionBus = std::make_unique<StatusNotifierItem>(
+        StatusNotifierItem::Appearance{"org.zorvant.Zorvant", "Dockets", "folder", {}},
+        std::vector<MenuEntry>{});
+    int changes = 0;
+    const Connection changed = onSessionBus->observeTrayChanges([&] { ++changes; });
+    onSessionBus->start();
+    ASSERT_TRUE(waitUntil([&] { return hung.heldRegistrations() == 1; }));
+    onSessionBus.reset();
+    hung.answer(true);
+    EXPECT_EQ(changes, 0);
 }
