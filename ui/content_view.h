@@ -38,6 +38,7 @@ public:
 
     const std::shared_ptr<FolderModel>& model() const { return m_model; }
     const OpenFlow& flow() const { return m_flow; }
+    const FolderController& controller() const { return *m_controller; }
 
     bool isSelectingRoot() const { return m_isSelectingRoot; }
 

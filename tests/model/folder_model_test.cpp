@@ -1,6 +1,10 @@
+#include <cerrno>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 
 #include "model/model_fixture.h"
+#include "support/queued_main_thread.h"
 
 namespace {
 
@@ -93,6 +97,83 @@ TEST_F(StoredRootTest, RefusedAccessIsLoggedAndTheBookmarkStaysStored) {
                   root.string() + "/\n");
     expectRoot(*model, std::nullopt);
     EXPECT_EQ(stored("rootFolderBookmark"), bookmark);
+}
+
+// A share that does not answer, or answers that it cannot be reached, keeps the root: nothing
+// stored changes, the panel can still name it, and the next lookup asks again. Only a root the
+// share answers for as gone is no root.
+TEST_F(StoredRootTest, ARootWhoseShareDoesNotAnswerIsKeptAndAskedAgain) {
+    auto with = services;
+    int error = EIO;
+    with.resolveBookmark = [&](const Blob& blob) -> Expected<ResolvedBookmark> {
+        if (error != 0)
+            return Failure{"the share did not answer", error};
+        return resolveBookmark(blob);
+    };
+    std::shared_ptr<FolderModel> model;
+    EXPECT_EQ(output([&] { model = makeModel(with); }),
+              "⚠️ Error resolving bookmark after setting: the share did not answer\n");
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::notAnswering);
+    expectRoot(*model, std::nullopt);
+    EXPECT_EQ(model->bookmarkedRoot(), root);
+    EXPECT_EQ(stored("rootFolderBookmark"), bookmark);
+
+    error = ESTALE;
+    output([&] { model->recheckRoot(); });
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::notAnswering);
+    error = 0;
+    model->recheckRoot();
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::accessible);
+    expectRoot(*model, root);
+    model->recheckRoot(); // an accessible root is not asked again
+    EXPECT_EQ(scope->startCount(root), 1);
+
+    error = ENOENT;
+    output([&] { model->setRootFolderBookmark(bookmark); });
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::none);
+    expectRoot(*model, std::nullopt);
+    EXPECT_EQ(stored("rootFolderBookmark"), bookmark);
+}
+
+// With the program's threads, the root is checked off the main thread: it is being checked
+// until the answer lands from the main thread's queue, and whoever waits for it hears then. An
+// answer about a bookmark replaced meanwhile is dropped.
+TEST_F(StoredRootTest, TheRootIsCheckedOnAWorkerAndItsAnswerLandsInTheEventLoop) {
+    auto with = services;
+    auto mainThread = std::make_shared<QueuedMainThread>();
+    with.mainThread = mainThread;
+    with.startThread = startDetachedThread;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool answering = false;
+    with.resolveBookmark = [&](const Blob& blob) {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return answering; });
+        return resolveBookmark(blob);
+    };
+    const auto model = makeModel(with);
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::checking);
+    EXPECT_EQ(model->bookmarkedRoot(), root);
+    expectRoot(*model, std::nullopt);
+    std::string heard;
+    model->whenRootChecked([&] { heard += "first;"; });
+    model->whenRootChecked([&] { heard += "second;"; });
+
+    const auto other = dir.makeFolder("other");
+    model->setRootFolderBookmark(bookmarkOf(other));
+    {
+        const std::lock_guard lock(mutex);
+        answering = true;
+    }
+    released.notify_all();
+    ASSERT_TRUE(mainThread->runNext());
+    ASSERT_TRUE(mainThread->runNext());
+    EXPECT_EQ(heard, "first;second;");
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::accessible);
+    expectRoot(*model, other);
+    EXPECT_EQ(scope->startCount(root), 0);
+    model->whenRootChecked([&] { heard += "at once;"; });
+    EXPECT_EQ(heard, "first;second;at once;");
 }
 
 TEST_F(StaleRootTest, AStaleBookmarkIsRenewedInTheStoreOnly) {

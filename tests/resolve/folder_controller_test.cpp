@@ -1,4 +1,7 @@
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <grp.h>
@@ -8,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/bookmark.h"
+#include "platform/worker_thread.h"
 #include "resolve/folder_controller.h"
 #include "support/docket_fixture.h"
 #include "support/queued_main_thread.h"
@@ -280,4 +285,66 @@ TEST_F(FolderControllerTest, AnAnswerNoLongerWantedIsDroppedAndAStuckFolderHolds
     EXPECT_EQ(opener->opened, std::vector<fs::path>{legacy});
     ASSERT_EQ(model->recentDockets().size(), 1u);
     EXPECT_EQ(model->recentDockets()[0].id(), "123-legacy");
+}
+
+// A lookup asked for while the root is being checked waits for the check; one under a root
+// whose share did not answer asks the share once more, and says it is not answering, naming
+// the root, rather than that the root was never chosen or the docket is not there.
+TEST(FolderControllerRootTest, ALookupWaitsForTheRootsCheckAndNamesAShareThatDoesNotAnswer) {
+    TempDir temp;
+    const fs::path root = temp.makeFolder("dockets");
+    const fs::path docket = temp.makeFolder("dockets/a-J0000/J000007 Seven");
+    UserDefaults(temp / "defaults.ini").setObject(makeBookmark(root).value(), "rootFolderBookmark");
+    auto mainThread = std::make_shared<QueuedMainThread>();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holding = true;
+    int error = 0;
+    int checks = 0;
+    FolderModelServices services{.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")};
+    services.startThread = startDetachedThread;
+    services.mainThread = mainThread;
+    services.resolveBookmark = [&](const Blob& blob) -> Expected<ResolvedBookmark> {
+        std::unique_lock lock(mutex);
+        ++checks;
+        changed.wait(lock, [&] { return !holding; });
+        if (error != 0)
+            return Failure{"no answer", error};
+        return resolveBookmark(blob);
+    };
+    const auto model = std::make_shared<FolderModel>(services);
+    FolderController controller(model, std::make_shared<RecordingOpener>(), mainThread);
+    const auto lookUp = [&] {
+        std::optional<ResolveResult> answer;
+        controller.resolve([] { return true; }, [&](ResolveResult given) { answer = given; });
+        while (!answer && mainThread->runNext()) {
+        }
+        return answer;
+    };
+    const auto answering = [&](int with) {
+        const std::lock_guard lock(mutex);
+        holding = false;
+        error = with;
+        changed.notify_all();
+    };
+
+    model->setFolderNumber("7");
+    std::optional<ResolveResult> answer;
+    controller.resolve([] { return true; }, [&](ResolveResult given) { answer = given; });
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::checking);
+    EXPECT_EQ(mainThread->queued(), 0u);
+    answering(EIO);
+    while (!answer && mainThread->runNext()) {
+    }
+    EXPECT_EQ(answer, ResolveResult(
+                          resolve_result::none{"File server not answering for " + root.native()}));
+    EXPECT_EQ(checks, 1); // it was being checked already: not asked twice
+
+    EXPECT_EQ(lookUp(), ResolveResult(resolve_result::none{"File server not answering for " +
+                                                           root.native()}));
+    EXPECT_EQ(checks, 2);
+    answering(0);
+    EXPECT_EQ(lookUp(), ResolveResult(resolve_result::one{docket, DocketKind::j, "7", true}));
+    EXPECT_EQ(checks, 3);
+    EXPECT_EQ(model->rootStatus(), FolderModel::RootStatus::accessible);
 }

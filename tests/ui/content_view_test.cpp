@@ -550,3 +550,33 @@ TEST_F(ContentViewTest, ShowsASearchIsRunningOnlyWhileTheNewestLookupWaits) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return find("conflictSheet")->isVisible(); }));
     EXPECT_FALSE(searching->isVisible());
 }
+
+// A lookup that has waited long enough for a share that does not answer is given up, and the
+// panel says so, naming the root, instead of searching for ever. Clearing the recents gives a
+// running lookup up too, so that it records nothing into the list just cleared.
+TEST_F(ContentViewTest, SaysTheFileServerIsNotAnsweringAndClearingGivesTheLookupUp) {
+    auto* searching = find<QLabel>("searchingLabel");
+    view->setNotAnsweringDelay(std::chrono::milliseconds(600));
+    stalls.hold(root / "a-J0123");
+    submit("12345");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searching->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !error().isEmpty(); }));
+    EXPECT_EQ(error().toStdString(), "File server not answering for " + root.native());
+    EXPECT_FALSE(searching->isVisible());
+    EXPECT_FALSE(view->flow().isLookingUp());
+
+    showRecents({RecentDocket(DocketKind::j, "7", "J000007", 1)});
+    view->setNotAnsweringDelay(ContentView::notAnsweringDelay);
+    submit("12345");
+    ASSERT_TRUE(view->flow().isLookingUp());
+    view->findChild<QPushButton*>("clearRecentsButton")->click();
+    EXPECT_FALSE(view->flow().isLookingUp());
+    stalls.release(root / "a-J0123");
+    // The listing that was given up ends without landing anything.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return view->controller().finder().runningListings(root) == 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(model().recentDockets().empty());
+    EXPECT_TRUE(opener->opened.empty());
+    EXPECT_FALSE(find("conflictSheet")->isVisible());
+}
