@@ -14,6 +14,7 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+. "$here/x_desktop.sh"
 watcher=yes xembed=no
 for option in "$@"; do
     case "$option" in
@@ -38,6 +39,7 @@ mkfifo "$work/display" "$work/bus"
 setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" &
 read -r display <"$work/display"
 export DISPLAY=":$display"
+wait_for_x_server || true
 setpriv --pdeathsig TERM dbus-daemon --session --nofork --print-address=3 3>"$work/bus" &
 read -r DBUS_SESSION_BUS_ADDRESS <"$work/bus"
 export DBUS_SESSION_BUS_ADDRESS
@@ -46,8 +48,7 @@ if [ "$watcher" = yes ]; then
     setpriv --pdeathsig TERM /usr/bin/python3 "$here/status_notifier_watcher.py" &
 fi
 if [ "$xembed" = yes ]; then
-    setpriv --pdeathsig TERM trayer --edge top --align right --widthtype request --height 28 \
-        --transparent false --tint 0x333333 &
+    start_trayer
 fi
 
 printf 'export DISPLAY=%q\n' "$DISPLAY"

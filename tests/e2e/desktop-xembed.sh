@@ -18,6 +18,9 @@ for option in "$@"; do
     esac
 done
 
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+. "$here/x_desktop.sh"
+
 work="$(mktemp -d /tmp/zorvant-desktop-XXXXXX)"
 stop() {
     trap - EXIT INT TERM
@@ -34,9 +37,9 @@ setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3
 read -r display <"$work/display"
 export DISPLAY=":$display"
 
+wait_for_x_server || true
 if [ "$tray" = yes ]; then
-    setpriv --pdeathsig TERM trayer --edge top --align right --widthtype request --height 28 \
-        --transparent false --tint 0x333333 &
+    start_trayer
 fi
 
 printf 'export DISPLAY=%q\n' "$DISPLAY"
