@@ -1,4 +1,9 @@
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <deque>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -6,7 +11,68 @@
 
 #include "platform/worker_thread.h"
 
+namespace {
+
+// How long a thread that has finished its work waits for more before it ends.
+constexpr std::chrono::seconds idleLifetime{20};
+
+// Threads that have finished their work and wait a while for more: handing work to one of them
+// is a wake-up, where starting a thread is a clone and, at its end, a stack given back. A lookup
+// on Return starts two listings, so this is on the way from the key to the folder opening.
+//
+// Made once and never destroyed: threads may still wait on it, or be stuck in a call, while
+// the program ends.
+struct IdleThreads {
+    std::mutex mutex;
+    std::condition_variable posted;
+    std::deque<std::function<void()>> work;
+    std::size_t waiting = 0;
+};
+
+IdleThreads& idleThreads() {
+    static IdleThreads* const threads = new IdleThreads;
+    return *threads;
+}
+
+void serve(std::function<void()> first) {
+    first();
+    first = nullptr;
+    IdleThreads& idle = idleThreads();
+    for (;;) {
+        std::function<void()> next;
+        {
+            std::unique_lock lock(idle.mutex);
+            ++idle.waiting;
+            const bool given =
+                idle.posted.wait_for(lock, idleLifetime, [&] { return !idle.work.empty(); });
+            --idle.waiting;
+            if (!given)
+                return;
+            next = std::move(idle.work.front());
+            idle.work.pop_front();
+        }
+        next();
+    }
+}
+
+} // namespace
+
+std::size_t idleWorkerThreads() {
+    IdleThreads& idle = idleThreads();
+    const std::lock_guard lock(idle.mutex);
+    return idle.waiting - std::min(idle.waiting, idle.work.size());
+}
+
 bool startDetachedThread(std::function<void()> work) {
+    {
+        IdleThreads& idle = idleThreads();
+        const std::lock_guard lock(idle.mutex);
+        if (idle.waiting > idle.work.size()) {
+            idle.work.push_back(std::move(work));
+            idle.posted.notify_one();
+            return true;
+        }
+    }
     // A new thread inherits the signal mask of the thread that starts it. The faults a thread
     // raises itself stay unblocked: blocked, they would kill the process without a word from
     // the handlers that report them.
@@ -18,7 +84,7 @@ bool startDetachedThread(std::function<void()> work) {
     ::pthread_sigmask(SIG_SETMASK, &blocked, &previous);
     bool started = true;
     try {
-        std::thread(std::move(work)).detach();
+        std::thread(serve, std::move(work)).detach();
     } catch (const std::system_error&) {
         started = false;
     }
