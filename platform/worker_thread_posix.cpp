@@ -24,13 +24,30 @@ constexpr std::chrono::seconds idleLifetime{20};
 // the program ends.
 struct IdleThreads {
     std::mutex mutex;
-    std::condition_variable posted;
+    // Replaced, not reset, in a child made by fork(): the parent's waiters live on in it.
+    std::condition_variable* posted = new std::condition_variable;
     std::deque<std::function<void()>> work;
     std::size_t waiting = 0;
 };
 
+IdleThreads& idleThreads();
+
+// A child made by fork() has none of the parent's threads, and must not hand work to them.
+void forgetThreadsInChild() {
+    IdleThreads& idle = idleThreads();
+    idle.waiting = 0;
+    idle.work.clear();
+    idle.posted = new std::condition_variable;
+    idle.mutex.unlock();
+}
+
 IdleThreads& idleThreads() {
-    static IdleThreads* const threads = new IdleThreads;
+    static IdleThreads* const threads = [] {
+        auto* made = new IdleThreads;
+        ::pthread_atfork([] { idleThreads().mutex.lock(); }, [] { idleThreads().mutex.unlock(); },
+                         forgetThreadsInChild);
+        return made;
+    }();
     return *threads;
 }
 
@@ -44,7 +61,7 @@ void serve(std::function<void()> first) {
             std::unique_lock lock(idle.mutex);
             ++idle.waiting;
             const bool given =
-                idle.posted.wait_for(lock, idleLifetime, [&] { return !idle.work.empty(); });
+                idle.posted->wait_for(lock, idleLifetime, [&] { return !idle.work.empty(); });
             --idle.waiting;
             if (!given)
                 return;
@@ -69,7 +86,7 @@ bool startDetachedThread(std::function<void()> work) {
         const std::lock_guard lock(idle.mutex);
         if (idle.waiting > idle.work.size()) {
             idle.work.push_back(std::move(work));
-            idle.posted.notify_one();
+            idle.posted->notify_one();
             return true;
         }
     }
