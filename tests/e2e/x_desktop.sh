@@ -15,10 +15,12 @@ wait_for_x_server() {
 # should it still be turned away.
 start_trayer() {
     (
-        for _ in 1 2 3 4 5; do
+        for attempt in 1 2 3 4 5; do
             setpriv --pdeathsig TERM trayer --edge top --align right --widthtype request \
                 --height 28 --transparent false --tint 0x333333 && break
-            wait_for_x_server || sleep 0.2
+            echo "trayer ended (attempt $attempt); starting it again" >&2
+            sleep 0.2
+            wait_for_x_server || true
         done
     ) &
 }
