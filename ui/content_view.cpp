@@ -122,7 +122,14 @@ ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOp
     });
 
     // The model announces before it stores, so refresh once the change has landed.
-    m_modelChanges = m_model->observeChanges([this](FolderModel::Field) { scheduleRefresh(); });
+    m_modelChanges = m_model->observeChanges([this](FolderModel::Field field) {
+        // Whatever a lookup under the old root would find, nobody asked for it under the new.
+        if (field == FolderModel::Field::rootFolderBookmark && m_flow.isLookingUp()) {
+            m_flow.abandonLookup();
+            stopSearchingIndicator();
+        }
+        scheduleRefresh();
+    });
     m_focusRequests = NotificationCenter::defaultCenter().addObserver(
         focusRequestNotification(), [this] { focusNumberField(); });
     refresh();
@@ -419,7 +426,7 @@ void ContentView::chooseConflict(const ConflictChoice& choice) {
 }
 
 void ContentView::takeChosenFolder(const std::filesystem::path& location) {
-    // Whatever a lookup under the old root would find, nobody asked for it under the new.
+    // A lookup still running was asked for under the old root; the new one is on its way.
     m_flow.abandonLookup();
     stopSearchingIndicator();
     // The chooser's names pass through QString, so a name that is not valid in the locale's

@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QTest>
 
+#include "platform/bookmark.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "support/docket_fixture.h"
@@ -553,8 +554,9 @@ TEST_F(ContentViewTest, ShowsASearchIsRunningOnlyWhileTheNewestLookupWaits) {
 
 // A lookup that has waited long enough for a share that does not answer is given up, and the
 // panel says so, naming the root, instead of searching for ever. Clearing the recents gives a
-// running lookup up too, so that it records nothing into the list just cleared.
-TEST_F(ContentViewTest, SaysTheFileServerIsNotAnsweringAndClearingGivesTheLookupUp) {
+// running lookup up too, so that it records nothing into the list just cleared; and so does
+// a new root, so that nothing opens under the old one.
+TEST_F(ContentViewTest, SaysTheFileServerIsNotAnsweringAndClearingOrANewRootGiveTheLookupUp) {
     auto* searching = find<QLabel>("searchingLabel");
     view->setNotAnsweringDelay(std::chrono::milliseconds(600));
     stalls.hold(root / "a-J0123");
@@ -579,4 +581,18 @@ TEST_F(ContentViewTest, SaysTheFileServerIsNotAnsweringAndClearingGivesTheLookup
     EXPECT_TRUE(model().recentDockets().empty());
     EXPECT_TRUE(opener->opened.empty());
     EXPECT_FALSE(find("conflictSheet")->isVisible());
+
+    stalls.hold(root / "a-J0123");
+    submit("12345");
+    ASSERT_TRUE(view->flow().isLookingUp());
+    model().setRootFolderBookmark(makeBookmark(temp.makeFolder("elsewhere")).value());
+    EXPECT_FALSE(view->flow().isLookingUp());
+    stalls.release(root / "a-J0123");
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return view->controller().finder().runningListings(root) == 0 &&
+               model().rootStatus() == FolderModel::RootStatus::accessible;
+    }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(find("conflictSheet")->isVisible());
+    EXPECT_TRUE(opener->opened.empty());
 }
