@@ -32,8 +32,8 @@ struct FolderModelServices {
     // Where the root folder is checked, and where the answer comes back. The program hands in
     // detached threads and its event loop; left empty, each step runs at once on the calling
     // thread, as tests of the rules want.
-    StartThread startThread;
-    std::shared_ptr<MainThread> mainThread;
+    StartThread startThread = {};
+    std::shared_ptr<MainThread> mainThread = {};
 };
 
 // The program's one observable model: the typed docket number, the root 'dockets' folder
