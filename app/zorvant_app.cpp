@@ -15,6 +15,7 @@
 
 #include "app/app_delegate.h"
 #include "app/reopen_server.h"
+#include "app/status_item.h"
 #include "app/windowing_platform.h"
 #include "platform/freedesktop_opener.h"
 #include "platform/log.h"
@@ -29,7 +30,8 @@ int signalPipe[2] = {-1, -1};
 void forwardSignal(int) {
     const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const auto written = ::send(signalPipe[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    [[maybe_unused]] const auto written =
+        ::send(signalPipe[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     errno = saved;
 }
 
@@ -57,7 +59,7 @@ void quitOnTerminationSignals(QObject* owner) {
 
 } // namespace
 
-int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
+int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
     // Whatever must be settled before Qt picks and starts its platform goes here.
     chooseWindowingPlatform();
     reserveActivationTokenSlot();
@@ -77,7 +79,10 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
 
     // Later launches are answered from the first turn of the event loop. Nothing before it
     // touches the root folder, whose share may not answer: the model checks it on a worker.
-    ReopenServer reopenServer(reopenSocket);
+    ReopenServer reopenServer(start.reopenSocket);
+    // Replaced on disk: end as SIGTERM would, for the launch that asked to start the new files.
+    QObject::connect(&reopenServer, &ReopenServer::replacedOnDisk, &application,
+                     &QCoreApplication::quit, Qt::QueuedConnection);
 
     ZorvantApp app;
     FolderModelServices services;
@@ -91,6 +96,21 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
                          *activationToken = token.toStdString();
                          app.appDelegate->applicationShouldHandleReopen(false, token);
                      });
+
+    // Started in place of a replaced instance, for a launch that asked for the panel: it comes
+    // up once the desktop has said where the icon is, below the icon as a reopen puts it.
+    if (start.showPanel) {
+        const QByteArray token(start.activationToken);
+        *activationToken = token.toStdString();
+        const auto reopen = [&app, token] {
+            app.appDelegate->applicationShouldHandleReopen(false, token);
+        };
+        if (app.appDelegate->statusItem()->isSettled())
+            QTimer::singleShot(0, app.appDelegate.get(), reopen);
+        else
+            QObject::connect(app.appDelegate->statusItem(), &StatusItem::settled,
+                             app.appDelegate.get(), reopen, Qt::SingleShotConnection);
+    }
 
     // Start-up leaves much freed memory inside the heap (the settings parsed, the fonts
     // configured, the interface laid out); once the program idles, give those pages back,
