@@ -2,6 +2,8 @@
 
 #include "app/zorvant_app.h"
 
-extern "C" int zorvantRunFirstInstance(int argc, char** argv, int reopenSocket) {
-    return ZorvantApp::main(argc, argv, reopenSocket);
+extern "C" const char zorvantBuildIdentity[] = ZORVANT_BUILD_IDENTITY;
+
+extern "C" int zorvantRunFirstInstance(int argc, char** argv, const FirstInstanceStart* start) {
+    return ZorvantApp::main(argc, argv, *start);
 }

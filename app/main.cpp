@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -32,32 +33,43 @@ std::string executableFolder() {
     return path.substr(0, path.rfind('/') + 1);
 }
 
-// The program's module: beside the launcher in a build folder, in the private library folder
-// of an installed tree.
-int runFirstInstance(int argc, char** argv, int reopenSocket) {
-    const std::string folder = executableFolder();
-    std::string errors;
-    for (const char* relative : {ZORVANT_MODULE_BUILT, ZORVANT_MODULE_INSTALLED}) {
-        const std::string path = folder + relative;
-        if (::access(path.c_str(), F_OK) != 0)
-            continue;
-        void* module = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
-        if (!module) {
-            errors = ::dlerror();
-            break;
-        }
-        const auto entry =
-            reinterpret_cast<FirstInstanceEntry>(::dlsym(module, firstInstanceEntryName));
-        if (!entry) {
-            errors = path + ": " + firstInstanceEntryName + " is missing";
-            break;
-        }
-        return entry(argc, argv, reopenSocket);
+// The one module this launcher was built with: the build folder's for a build, the installed
+// tree's (relative to the launcher, so that a tree may be installed under any prefix) for an
+// install. Never another that happens to lie about: a launcher running the module of another
+// build would call an entry it does not know the shape of.
+std::string modulePath() {
+    const std::string module = ZORVANT_MODULE;
+    return module.starts_with('/') ? module : executableFolder() + module;
+}
+
+int runFirstInstance(int argc, char** argv, const FirstInstanceStart& start) {
+    const std::string path = modulePath();
+    if (::access(path.c_str(), F_OK) != 0) {
+        diagnostic("Zorvant is not installed completely: its program module " + path +
+                   " is missing");
+        return 1;
     }
-    diagnostic(errors.empty() ? "Zorvant is not installed completely: its program module " +
-                                    folder + ZORVANT_MODULE_INSTALLED + " is missing"
-                              : "Zorvant cannot load its program module: " + errors);
-    return 1;
+    // Its symbols stay its own: the launcher needs two of them, by name.
+    void* module = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    if (!module) {
+        diagnostic(std::string("Zorvant cannot load its program module: ") + ::dlerror());
+        return 1;
+    }
+    const auto* identity = static_cast<const char*>(::dlsym(module, buildIdentityName));
+    if (!identity || std::string_view(identity) != ZORVANT_BUILD_IDENTITY) {
+        diagnostic("Zorvant's program module " + path + " is from build " +
+                   (identity ? "\"" + std::string(identity) + "\"" : "unknown") +
+                   ", not from the launcher's build \"" ZORVANT_BUILD_IDENTITY
+                   "\": reinstall Zorvant");
+        return 1;
+    }
+    const auto entry =
+        reinterpret_cast<FirstInstanceEntry>(::dlsym(module, firstInstanceEntryName));
+    if (!entry) {
+        diagnostic(path + ": " + firstInstanceEntryName + " is missing");
+        return 1;
+    }
+    return entry(argc, argv, &start);
 }
 
 } // namespace
@@ -80,6 +92,7 @@ int main(int argc, char** argv) {
 
     SingleInstance instance;
     const char* token = environment("XDG_ACTIVATION_TOKEN");
+    FirstInstanceStart start;
     switch (instance.claimOrReopen(token ? token : "")) {
     case SingleInstance::Outcome::reopened:
         return 0;
@@ -91,6 +104,10 @@ int main(int argc, char** argv) {
         // tray icon each time, and the instances would overwrite each other's settings.
         diagnostic(instance.failure());
         return 1;
+    case SingleInstance::Outcome::replacedInstance:
+        start.showPanel = true;
+        start.activationToken = token ? token : "";
+        break;
     case SingleInstance::Outcome::primary:
         break;
     }
@@ -104,5 +121,6 @@ int main(int argc, char** argv) {
         diagnostic(instance.failure());
         return 1;
     }
-    return runFirstInstance(argc, argv, instance.listeningSocket());
+    start.reopenSocket = instance.listeningSocket();
+    return runFirstInstance(argc, argv, start);
 }

@@ -4,32 +4,37 @@
 
 namespace {
 
-constexpr std::string_view command = "reopen";
+constexpr std::string_view commandV1 = "reopen";
+constexpr std::string_view commandV2 = "reopen/2";
 
 bool isTokenByte(char c) {
     return c > ' ' && c < 0x7f;
 }
 
 bool isValidToken(std::string_view token) {
-    return !token.empty() && command.size() + 1 + token.size() < maximumReopenRequestBytes &&
+    return !token.empty() && token.size() <= maximumActivationTokenBytes &&
            std::all_of(token.begin(), token.end(), isTokenByte);
 }
 
 } // namespace
 
-std::optional<std::string> parseReopenRequest(std::string_view line) {
-    if (line == command)
-        return std::string();
-    if (!line.starts_with(command) || line.size() <= command.size() || line[command.size()] != ' ')
-        return std::nullopt;
-    const std::string_view token = line.substr(command.size() + 1);
-    if (!isValidToken(token))
-        return std::nullopt;
-    return std::string(token);
+std::optional<ReopenRequest> parseReopenRequest(std::string_view line) {
+    for (const auto& [command, version] : {std::pair{commandV1, 1}, std::pair{commandV2, 2}}) {
+        if (line == command)
+            return ReopenRequest{version, {}};
+        if (!line.starts_with(command) || line.size() <= command.size() ||
+            line[command.size()] != ' ')
+            continue;
+        const std::string_view token = line.substr(command.size() + 1);
+        if (!isValidToken(token))
+            return std::nullopt;
+        return ReopenRequest{version, std::string(token)};
+    }
+    return std::nullopt;
 }
 
-std::string reopenRequestLine(std::string_view token) {
-    std::string line(command);
+std::string reopenRequestLine(std::string_view token, int version) {
+    std::string line(version >= 2 ? commandV2 : commandV1);
     if (isValidToken(token))
         line.append(" ").append(token);
     line.push_back('\n');

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "app/program_files.h"
 #include "app/reopen_request.h"
 
 namespace {
@@ -42,8 +44,12 @@ public:
     QTimer silence;
 };
 
-ReopenServer::ReopenServer(int listeningSocket, QObject* parent)
+ReopenServer::ReopenServer(int listeningSocket, std::function<bool()> replacedOnDisk,
+                           QObject* parent)
     : QObject(parent), m_listeningSocket(listeningSocket),
+      m_replacedOnDisk(replacedOnDisk ? std::move(replacedOnDisk) : std::function<bool()>([] {
+          return ProgramFiles::replaced(::getpid());
+      })),
       m_incoming(new QSocketNotifier(listeningSocket, QSocketNotifier::Read, this)) {
     connect(m_incoming, &QSocketNotifier::activated, this, &ReopenServer::acceptClients);
 }
@@ -91,14 +97,21 @@ bool ReopenServer::serve(Client* client) {
                 break;
             continue;
         }
-        const std::optional<std::string> token =
+        const std::optional<ReopenRequest> request =
             parseReopenRequest(std::string_view(client->received).substr(0, end));
-        if (!token)
+        if (!request)
             break;
-        [[maybe_unused]] const auto sent = ::send(client->fd, reopenAnswer.data(),
-                                                  reopenAnswer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const bool replaced = request->version >= 2 && m_replacedOnDisk();
+        const std::string_view answer = replaced                ? replacedAnswerV2
+                                        : request->version >= 2 ? reopenAnswerV2
+                                                                : reopenAnswer;
+        [[maybe_unused]] const auto sent =
+            ::send(client->fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         drop(client);
-        Q_EMIT reopenRequested(QByteArray::fromStdString(*token));
+        if (replaced)
+            Q_EMIT replacedOnDisk();
+        else
+            Q_EMIT reopenRequested(QByteArray::fromStdString(request->activationToken));
         return true;
     }
     drop(client);

@@ -1,19 +1,21 @@
 #include "app/single_instance.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "app/program_files.h"
 #include "app/reopen_request.h"
 
 namespace {
@@ -26,9 +28,7 @@ constexpr int listenBacklog = 16;
 std::filesystem::path fallbackFolder() {
     const char* temporary = std::getenv("TMPDIR");
     std::filesystem::path folder = temporary && *temporary == '/' ? temporary : "/tmp";
-    const passwd* user = ::getpwuid(::geteuid());
-    return folder /
-           ("runtime-" + (user ? std::string(user->pw_name) : std::to_string(::geteuid())));
+    return folder / ("runtime-" + std::to_string(::geteuid()));
 }
 
 bool isFallback(const std::filesystem::path& folder) {
@@ -140,19 +140,25 @@ SingleInstance::LockState SingleInstance::tryLock() {
     return LockState::taken;
 }
 
-SingleInstance::Delivery SingleInstance::deliver(const std::string& request) {
+SingleInstance::Exchange SingleInstance::deliver(const std::string& request) {
     const std::filesystem::path path = socketPath();
     if (!fitsSocketAddress(path))
-        return Delivery::unreachable;
+        return {Delivery::unreachable};
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return Delivery::unreachable;
+        return {Delivery::unreachable};
     const sockaddr_un address = socketAddress(path);
     // Not listening yet (no file, or refused), or its queue is full: try again later.
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
-        return Delivery::unreachable;
+        return {Delivery::unreachable};
     }
+    // Only a process of this user's own is ever told to end.
+    Exchange exchange{Delivery::silent};
+    ucred peer{};
+    socklen_t peerSize = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) == 0 && peer.uid == ::geteuid())
+        exchange.peer = peer.pid;
     const auto deadline = Clock::now() + m_timing.answerWithin;
     std::size_t sent = 0;
     while (sent < request.size()) {
@@ -160,45 +166,91 @@ SingleInstance::Delivery SingleInstance::deliver(const std::string& request) {
             ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
-        } else if (!(count < 0 && (errno == EAGAIN || errno == EINTR) &&
-                     waitFor(fd, POLLOUT, deadline))) {
+        } else if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!waitFor(fd, POLLOUT, deadline)) {
+                ::close(fd);
+                return exchange;
+            }
+        } else {
             ::close(fd);
-            return Delivery::silent;
+            exchange.delivery = Delivery::hungUp;
+            return exchange;
         }
     }
     std::string reply;
-    char buffer[16];
-    while (reply.find('\n') == std::string::npos && reply.size() < reopenAnswer.size()) {
+    char buffer[maximumReopenAnswerBytes];
+    bool closed = false;
+    while (reply.find('\n') == std::string::npos && reply.size() < maximumReopenAnswerBytes) {
         const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
-        if (count > 0)
+        if (count > 0) {
             reply.append(buffer, static_cast<std::size_t>(count));
-        else if (count == 0 || (errno != EAGAIN && errno != EINTR) ||
-                 !waitFor(fd, POLLIN, deadline))
+        } else if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!waitFor(fd, POLLIN, deadline))
+                break;
+        } else {
+            closed = true;
             break;
+        }
     }
     ::close(fd);
-    return reply == reopenAnswer ? Delivery::answered : Delivery::silent;
+    if (reply == reopenAnswer || reply == reopenAnswerV2)
+        exchange.delivery = Delivery::answered;
+    else if (reply == replacedAnswerV2)
+        exchange.delivery = Delivery::replaced;
+    else if (closed && reply.empty())
+        exchange.delivery = Delivery::hungUp;
+    return exchange;
 }
 
 SingleInstance::Outcome SingleInstance::claimOrReopen(std::string_view activationToken) {
     if (!prepareFolder())
         return Outcome::failed;
     const std::string request = reopenRequestLine(activationToken);
-    const auto deadline = Clock::now() + m_timing.connectWithin;
+    auto deadline = Clock::now() + m_timing.connectWithin;
+    bool replacing = false;
+    const auto replace = [&] {
+        // The instance being replaced gets the time to end that a starting one gets to listen.
+        if (!std::exchange(replacing, true))
+            deadline = Clock::now() + m_timing.connectWithin;
+    };
     for (;;) {
         switch (tryLock()) {
         case LockState::taken:
-            return Outcome::primary;
+            return replacing ? Outcome::replacedInstance : Outcome::primary;
         case LockState::error:
             return Outcome::failed;
         case LockState::held:
             break;
         }
-        switch (deliver(request)) {
+        // Every turn asks again, rather than only waiting for the lock: a launch beside this
+        // one may have taken it over from a replaced instance, and that new one answers.
+        const Exchange exchange = deliver(request);
+        switch (exchange.delivery) {
         case Delivery::answered:
             return Outcome::reopened;
+        case Delivery::replaced:
+            replace();
+            break;
         case Delivery::silent:
             return Outcome::notAnswering;
+        case Delivery::hungUp:
+            // A version 1 instance knows nothing of upgrades: look at its files from here.
+            // SIGTERM ends it cleanly; one that has not reached its event loop yet has nothing
+            // to save, and ends at once.
+            if (exchange.peer > 0 && ProgramFiles::replaced(exchange.peer)) {
+                ::kill(exchange.peer, SIGTERM);
+                replace();
+                break;
+            }
+            switch (deliver(reopenRequestLine(activationToken, 1)).delivery) {
+            case Delivery::answered:
+                return Outcome::reopened;
+            case Delivery::silent:
+                return Outcome::notAnswering;
+            default:
+                break;
+            }
+            break;
         case Delivery::unreachable:
             break;
         }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
+
 // Keeps Zorvant to one running instance per user, in plain POSIX so that a later launch,
 // the path a desktop hotkey takes, never loads the GUI libraries. The first launch holds a
 // lock on "zorvant.lock" in the user's runtime folder and listens on "zorvant.socket" there;
@@ -18,9 +20,14 @@ public:
     enum class Outcome {
         // This process holds the lock: it is the running instance.
         primary,
+        // This process holds the lock, which it took over from an instance whose program was
+        // replaced on disk (an upgrade) and which it had end: it is the running instance now,
+        // and shows the panel as a reopen would, since that is what the launch asked for.
+        replacedInstance,
         // The running instance took the request and answered.
         reopened,
-        // Another process holds the lock, but it does not take or answer the request.
+        // Another process holds the lock, but it does not take or answer the request, nor let
+        // the lock go.
         notAnswering,
         // The runtime folder cannot hold the lock: see failure().
         failed,
@@ -37,7 +44,8 @@ public:
     };
 
     // runtimeFolder: where the lock and the socket live; by default the user's runtime folder
-    // ($XDG_RUNTIME_DIR, or a private folder under the temporary folder without it).
+    // ($XDG_RUNTIME_DIR, or a private folder under the temporary folder without it, named by
+    // the numeric user id: a launch looks up no user name, which may ask LDAP or sssd).
     explicit SingleInstance(std::filesystem::path runtimeFolder = {});
     SingleInstance(std::filesystem::path runtimeFolder, Timing timing);
     ~SingleInstance();
@@ -45,8 +53,11 @@ public:
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Takes the lock, or asks the instance that holds it to reopen. While that instance does
-    // not listen the lock is tried again too, so a first instance that gives up while
-    // starting leaves the lock to this one.
+    // not listen, or hangs up without an answer, the lock is tried again too, so a first
+    // instance that gives up while starting, or one on its way out, leaves the lock to this one.
+    // An instance whose program was replaced on disk is made to end (it ends itself when it
+    // speaks version 2 of the request; one that speaks only version 1 is sent SIGTERM), and
+    // this one takes its place.
     Outcome claimOrReopen(std::string_view activationToken);
 
     // The primary's socket, listening and non-blocking, for the running instance to serve;
@@ -64,11 +75,26 @@ public:
 
 private:
     enum class LockState { taken, held, error };
-    enum class Delivery { answered, silent, unreachable };
+    enum class Delivery {
+        answered,
+        // A version 2 instance whose program was replaced: it ends itself.
+        replaced,
+        // It read the request and closed without a word: a version 1 instance refusing a
+        // version 2 request, or an instance on its way out.
+        hungUp,
+        // It let this launch connect, then said nothing within answerWithin.
+        silent,
+        unreachable,
+    };
+    struct Exchange {
+        Delivery delivery;
+        // The instance's process, as the kernel tells it; 0 when unknown.
+        pid_t peer = 0;
+    };
 
     bool prepareFolder();
     LockState tryLock();
-    Delivery deliver(const std::string& request);
+    Exchange deliver(const std::string& request);
     bool fail(std::string_view what, int error);
 
     std::filesystem::path m_folder;

@@ -1,7 +1,10 @@
 #include "app/zorvant_app.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -14,7 +17,9 @@
 #include <QTimer>
 
 #include "app/app_delegate.h"
+#include "app/panel_placement.h"
 #include "app/reopen_server.h"
+#include "app/status_item.h"
 #include "app/windowing_platform.h"
 #include "platform/freedesktop_opener.h"
 #include "platform/log.h"
@@ -24,12 +29,17 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
+constexpr auto iconPlacedWithin = std::chrono::seconds(2);
+constexpr int iconPlacedPollMs = 20;
+constexpr int iconStillPolls = 5;
+
 // Runs in whatever the main thread was doing: it must leave errno as it found it, and never
 // block, so the socket it writes to does not (a full socket means the loop has word already).
 void forwardSignal(int) {
     const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const auto written = ::send(signalPipe[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    [[maybe_unused]] const auto written =
+        ::send(signalPipe[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     errno = saved;
 }
 
@@ -57,7 +67,7 @@ void quitOnTerminationSignals(QObject* owner) {
 
 } // namespace
 
-int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
+int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
     // Whatever must be settled before Qt picks and starts its platform goes here.
     chooseWindowingPlatform();
     reserveActivationTokenSlot();
@@ -77,7 +87,10 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
 
     // Later launches are answered from the first turn of the event loop. Nothing before it
     // touches the root folder, whose share may not answer: the model checks it on a worker.
-    ReopenServer reopenServer(reopenSocket);
+    ReopenServer reopenServer(start.reopenSocket);
+    // Replaced on disk: end as SIGTERM would, for the launch that asked to start the new files.
+    QObject::connect(&reopenServer, &ReopenServer::replacedOnDisk, &application,
+                     &QCoreApplication::quit, Qt::QueuedConnection);
 
     ZorvantApp app;
     FolderModelServices services;
@@ -86,9 +99,49 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
         std::make_unique<AppDelegate>(AppDelegate::Environment{std::move(services), opener, {}});
     app.appDelegate->applicationDidFinishLaunching();
 
+    // Started in place of a replaced instance, for a launch that asked for the panel: it comes
+    // up below the icon, as a reopen puts it. An XEmbed tray moves the icon into place a moment
+    // after it took it, so the panel waits for the icon to stay put, within a bound, rather
+    // than open where the icon was on its way. (A tray whose icon sits at the very origin of
+    // the screen costs the panel that bound.)
+    QTimer iconPlaced;
+    QByteArray startToken(start.activationToken);
+    if (start.showPanel) {
+        *activationToken = startToken.toStdString();
+        const auto giveUpAt = std::chrono::steady_clock::now() + iconPlacedWithin;
+        auto lastPlace = std::make_shared<std::pair<std::optional<QRect>, int>>();
+        const auto reopenOncePlaced = [&app, &iconPlaced, &startToken, giveUpAt, lastPlace] {
+            StatusItem* item = app.appDelegate->statusItem();
+            const std::optional<QRect> place = item->anchor();
+            auto& [last, samePolls] = *lastPlace;
+            samePolls = place == last ? samePolls + 1 : 0;
+            last = place;
+            // Before the tray takes it in, the icon's window sits at the screen's origin.
+            const bool settledInPlace = isUsableAnchor(place) && place->topLeft() != QPoint() &&
+                                        samePolls >= iconStillPolls;
+            const bool waiting = !item->isSettled() || (item->isInTray() && !settledInPlace);
+            if (waiting && std::chrono::steady_clock::now() < giveUpAt) {
+                iconPlaced.start();
+                return;
+            }
+            app.appDelegate->applicationShouldHandleReopen(false, startToken);
+        };
+        iconPlaced.setSingleShot(true);
+        iconPlaced.setInterval(iconPlacedPollMs);
+        QObject::connect(&iconPlaced, &QTimer::timeout, app.appDelegate.get(), reopenOncePlaced);
+        // Polled from the start, the desktop's answer about the tray included: until then the
+        // icon is not in a tray, and a reopen that comes meanwhile joins this one.
+        iconPlaced.start();
+    }
+
     QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(),
-                     [&app, activationToken](const QByteArray& token) {
+                     [&app, activationToken, &iconPlaced, &startToken](const QByteArray& token) {
                          *activationToken = token.toStdString();
+                         // The panel waits for the icon already: it comes up with this token.
+                         if (iconPlaced.isActive()) {
+                             startToken = token;
+                             return;
+                         }
                          app.appDelegate->applicationShouldHandleReopen(false, token);
                      });
 

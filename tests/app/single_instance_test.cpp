@@ -1,9 +1,11 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <string>
 
+#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -261,4 +263,109 @@ TEST(SingleInstanceTest, AnUnusableRuntimeFolderIsReportedAsSuch) {
         EXPECT_NE(failure.find(std::strerror(error)), std::string::npos) << failure;
         EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
     }
+}
+
+// Launchers of before the request had versions send version 1; a newer instance answers them
+// exactly as before, and answers a version 2 request in version 2 words.
+TEST(SingleInstanceTest, ANewerInstanceAnswersEachLauncherInItsOwnVersion) {
+    TempDir temp;
+    RunningInstance first(temp.path());
+    EXPECT_EQ(exchange(first.instance.socketPath(), "reopen tok\n"), "ok\n");
+    EXPECT_EQ(exchange(first.instance.socketPath(), "reopen/2 tok2\n"), "ok/2\n");
+    ASSERT_EQ(first.reopens.size(), 2);
+    EXPECT_EQ(first.reopens.takeFirst()[0].toByteArray(), "tok");
+    EXPECT_EQ(first.reopens.takeFirst()[0].toByteArray(), "tok2");
+}
+
+namespace {
+
+// An instance served by hand on a thread of its own: for each connection, the line it read
+// and what it answered (nothing: it hangs up).
+class HandServedInstance {
+public:
+    HandServedInstance(const std::filesystem::path& folder,
+                       std::function<std::string(const std::string&)> answer, int connections)
+        : m_instance(std::make_unique<SingleInstance>(folder)) {
+        EXPECT_EQ(m_instance->claimOrReopen({}), Outcome::primary);
+        EXPECT_TRUE(m_instance->listen());
+        m_served = std::async(std::launch::async, [this, answer, connections] {
+            std::vector<std::string> lines;
+            while (static_cast<int>(lines.size()) < connections) {
+                pollfd incoming{m_instance->listeningSocket(), POLLIN, 0};
+                if (::poll(&incoming, 1, 20000) <= 0)
+                    break;
+                const int fd = ::accept4(m_instance->listeningSocket(), nullptr, nullptr, 0);
+                if (fd < 0)
+                    continue;
+                std::string line;
+                char c;
+                while (::recv(fd, &c, 1, 0) == 1 && c != '\n')
+                    line.push_back(c);
+                const std::string reply = answer(line);
+                if (!reply.empty())
+                    ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                ::close(fd);
+                lines.push_back(line);
+            }
+            return lines;
+        });
+    }
+    // The lines read, once the connections expected have come; then the lock is let go.
+    std::vector<std::string> lines() {
+        auto lines = m_served.get();
+        m_instance.reset();
+        return lines;
+    }
+
+private:
+    std::unique_ptr<SingleInstance> m_instance;
+    std::future<std::vector<std::string>> m_served;
+};
+
+} // namespace
+
+// An instance of the version out before this one hangs up on a version 2 request: the launch
+// asks again in version 1, and gets its panel.
+TEST(SingleInstanceTest, ANewerLauncherFallsBackToAVersion1Instance) {
+    TempDir temp;
+    HandServedInstance older(
+        temp.path(),
+        [](const std::string& line) { return line.starts_with("reopen/") ? "" : "ok\n"; }, 2);
+    EXPECT_EQ(LaterLaunch(temp.path(), "tok").outcome(), Outcome::reopened);
+    EXPECT_EQ(older.lines(), (std::vector<std::string>{"reopen/2 tok", "reopen tok"}));
+}
+
+// An instance on its way out hangs up on every request, then lets the lock go: the launch
+// tries the lock again rather than report an instance that does not answer.
+TEST(SingleInstanceTest, AnInstanceThatHangsUpAndEndsLeavesTheLockToTheLaunch) {
+    TempDir temp;
+    HandServedInstance leaving(
+        temp.path(), [](const std::string&) { return ""; }, 2);
+    LaterLaunch later(temp.path(), {}, quick);
+    EXPECT_EQ(leaving.lines(), (std::vector<std::string>{"reopen/2", "reopen"}));
+    EXPECT_EQ(later.outcome(), Outcome::primary);
+}
+
+// A version 2 instance whose program was replaced says so, shows nothing and is asked to end;
+// the launch waits for the lock and takes the instance's place, to show the panel itself.
+TEST(SingleInstanceTest, AReplacedInstanceEndsAndTheLaunchTakesItsPlace) {
+    TempDir temp;
+    auto old = std::make_unique<SingleInstance>(temp.path());
+    ASSERT_EQ(old->claimOrReopen({}), Outcome::primary);
+    ASSERT_TRUE(old->listen());
+    auto server = std::make_unique<ReopenServer>(old->listeningSocket(), [] { return true; });
+    QSignalSpy reopens(server.get(), &ReopenServer::reopenRequested);
+    QObject::connect(server.get(), &ReopenServer::replacedOnDisk, [&] {
+        QTimer::singleShot(0, [&] {
+            server.reset();
+            old.reset();
+        });
+    });
+    EXPECT_EQ(LaterLaunch(temp.path(), "tok").outcome(), Outcome::replacedInstance);
+    EXPECT_FALSE(old);
+    EXPECT_TRUE(reopens.isEmpty());
+    // Unchanged files never end an instance.
+    RunningInstance current(temp.path());
+    EXPECT_EQ(LaterLaunch(temp.path()).outcome(), Outcome::reopened);
+    EXPECT_EQ(current.reopens.size(), 1);
 }
