@@ -1,5 +1,11 @@
 #include "app/app_delegate.h"
 
+#include <utility>
+
+#include <QGuiApplication>
+#include <QStyleHints>
+
+#include "app/panel_placement.h"
 #include "app/panel_window.h"
 #include "app/status_item.h"
 #include "platform/log.h"
@@ -24,8 +30,37 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (!hasButton())
             diagnostic(
                 "Zorvant: no system tray was found; launch Zorvant again to show the panel.");
+        if (std::exchange(m_showWhenSettled, false))
+            showAtLaunchNow();
     });
     m_statusItem->show();
+}
+
+void AppDelegate::showPanelAtLaunch() {
+    // Before the desktop has answered, nobody knows whether there is an icon to put it by.
+    if (!m_statusItem->isSettled()) {
+        m_showWhenSettled = true;
+        return;
+    }
+    showAtLaunchNow();
+}
+
+void AppDelegate::showAtLaunchNow() {
+    if (m_popover->isShown())
+        return;
+    noteTray();
+    // A StatusNotifierItem tray says where its icon is only with a click, and the cursor is
+    // wherever the menu or the launcher left it: the middle of the screen is the place then.
+    const auto anchor = hasButton() ? m_statusItem->anchor() : std::nullopt;
+    if (isUsableAnchor(anchor))
+        m_popover->showRelativeTo(anchor);
+    else
+        m_popover->showCentred();
+    activateAndRequestFocus({});
+}
+
+void AppDelegate::noteTray() {
+    m_popover->contentView()->setTrayMissing(m_statusItem->isSettled() && !hasButton());
 }
 
 bool AppDelegate::hasButton() const {
@@ -34,6 +69,12 @@ bool AppDelegate::hasButton() const {
 
 void AppDelegate::togglePopover(const QByteArray& activationToken) {
     if (m_popover->isShown()) {
+        // Timed from the end of the showing, so that a second click that waited in the queue
+        // while a busy machine showed the panel still counts as the same double click.
+        const int window =
+            m_doubleClickWindow.value_or(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+        if (m_openedByClick.isValid() && m_openedByClick.elapsed() < window)
+            return;
         m_popover->performClose();
         return;
     }
@@ -43,10 +84,14 @@ void AppDelegate::togglePopover(const QByteArray& activationToken) {
         return;
     showInTray();
     activateAndRequestFocus(activationToken);
+    m_openedByClick.start();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activationToken) {
+    // Asked for before the desktop answered (a hotkey at login): this showing is that one.
+    m_showWhenSettled = false;
     if (!m_popover->isShown()) {
+        noteTray();
         if (hasButton())
             showInTray();
         else
@@ -58,6 +103,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activati
 }
 
 void AppDelegate::showInTray() {
+    noteTray();
     m_popover->showRelativeTo(m_statusItem->anchor());
 }
 
