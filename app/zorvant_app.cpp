@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "app/app_delegate.h"
+#include "app/command_line.h"
 #include "app/reopen_server.h"
 #include "app/windowing_platform.h"
 #include "platform/freedesktop_opener.h"
@@ -29,7 +30,8 @@ int signalPipe[2] = {-1, -1};
 void forwardSignal(int) {
     const int saved = errno;
     const char byte = 1;
-    [[maybe_unused]] const auto written = ::send(signalPipe[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    [[maybe_unused]] const auto written =
+        ::send(signalPipe[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     errno = saved;
 }
 
@@ -58,6 +60,9 @@ void quitOnTerminationSignals(QObject* owner) {
 } // namespace
 
 int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
+    // Read before Qt takes the arguments it knows out of argv; the launcher has refused
+    // anything else already.
+    const bool background = parseCommandLine(argc, argv).background;
     // Whatever must be settled before Qt picks and starts its platform goes here.
     chooseWindowingPlatform();
     reserveActivationTokenSlot();
@@ -85,6 +90,9 @@ int ZorvantApp::main(int argc, char** argv, int reopenSocket) {
     app.appDelegate =
         std::make_unique<AppDelegate>(AppDelegate::Environment{std::move(services), opener, {}});
     app.appDelegate->applicationDidFinishLaunching();
+    // The user started it and expects to see it; the login start passes --background.
+    if (!background)
+        app.appDelegate->showPanelAtLaunch();
 
     QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(),
                      [&app, activationToken](const QByteArray& token) {

@@ -237,9 +237,9 @@ class Session:
         finally:
             self.xdotool("keyup", key)
 
-    def launch(self):
+    def launch(self, *arguments):
         log = "zorvant-%d.log" % len(self.processes)
-        return self.spawn([self.zorvant], log, env=self.zorvant_env), log
+        return self.spawn([self.zorvant, *arguments], log, env=self.zorvant_env), log
 
     def finish(self, launched=None, sig=signal.SIGTERM):
         # The exit status of a second launch, or of the running instance once stopped by the
@@ -295,9 +295,9 @@ class Session:
                 and (pheight == full or py + pheight >= screen_height - round(8 * ratio)))
 
     def launch_to_panel(self):
-        # Launch: the tray icon and no window. A click: the panel, wholly on screen and below
-        # the icon, with the keyboard.
-        self.running = self.launch()
+        # Launch as at login: the tray icon and no window. A click: the panel, wholly on
+        # screen and below the icon, with the keyboard.
+        self.running = self.launch("--background")
         # A window being embedded in the tray can be listed twice: the same one all the same.
         windows = wait_for("the tray icon", lambda: set(
             self.xdotool("search", "--onlyvisible", "--class", "zorvant").split()), 90)
