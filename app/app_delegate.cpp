@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QStyleHints>
+#include <QTimer>
 
 #include "app/panel_placement.h"
 #include "app/panel_window.h"
@@ -11,6 +12,14 @@
 #include "platform/log.h"
 #include "platform/notification_center.h"
 #include "ui/content_view.h"
+
+namespace {
+
+// How often, and how many times, a launch asks where a new XEmbed icon went: a second at most.
+constexpr int anchorPollMs = 50;
+constexpr int anchorPolls = 20;
+
+} // namespace
 
 AppDelegate::AppDelegate(Environment environment) : m_environment(std::move(environment)) {}
 
@@ -31,7 +40,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             diagnostic(
                 "Zorvant: no system tray was found; launch Zorvant again to show the panel.");
         if (std::exchange(m_showWhenSettled, false))
-            showAtLaunchNow();
+            showAtLaunchNow(anchorPolls);
     });
     m_statusItem->show();
 }
@@ -42,16 +51,25 @@ void AppDelegate::showPanelAtLaunch() {
         m_showWhenSettled = true;
         return;
     }
-    showAtLaunchNow();
+    showAtLaunchNow(anchorPolls);
 }
 
-void AppDelegate::showAtLaunchNow() {
+void AppDelegate::showAtLaunchNow(int triesLeft) {
     if (m_popover->isShown())
         return;
-    noteTray();
     // A StatusNotifierItem tray says where its icon is only with a click, and the cursor is
     // wherever the menu or the launcher left it: the middle of the screen is the place then.
     const auto anchor = hasButton() ? m_statusItem->anchor() : std::nullopt;
+    // An XEmbed icon made a moment ago sits at the screen's origin until the tray has taken
+    // it in: wait a little for its place rather than open the panel in the corner.
+    if (anchor && anchor->topLeft() == QPoint(0, 0) && triesLeft > 0) {
+        QTimer::singleShot(anchorPollMs, this, [this, triesLeft] {
+            if (!m_showWhenSettled && !m_popover->isShown())
+                showAtLaunchNow(triesLeft - 1);
+        });
+        return;
+    }
+    noteTray();
     if (isUsableAnchor(anchor))
         m_popover->showRelativeTo(anchor);
     else

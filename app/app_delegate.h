@@ -57,7 +57,7 @@ private:
     // The tray icon is there to anchor the panel to.
     bool hasButton() const;
     void showInTray();
-    void showAtLaunchNow();
+    void showAtLaunchNow(int triesLeft);
     // Says on the panel how to bring it back, where no tray icon does.
     void noteTray();
     void activateAndRequestFocus(const QByteArray& activationToken);

@@ -507,6 +507,35 @@ def road(session, tree):
     session.shot("restarted")
     check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
 
+    # Started from the menu: the panel at once, below the icon, with the keyboard.
+    session.running = session.launch()
+    panel = wait_for("the focused panel at a plain launch", lambda: session.window(PANEL, True), 90)
+    icon = next(w for w in session.xdotool("search", "--onlyvisible", "--class", "zorvant").split()
+                if session.geometry(w)[2] <= 64)
+    check(session.panel_fits(panel, icon), "panel %r is not below the icon %r at a plain launch"
+          % (session.geometry(panel), session.geometry(icon)))
+    session.shot("plain-launch")
+    session.enter("12345")
+    expected.append(expected[0])
+    session.expect_opened(expected)
+
+    # A double click on the icon, the panel hidden or shown: it ends up open, and the keys
+    # typed after it go to the number field.
+    for hidden in (True, False):
+        if hidden:
+            session.press("Escape")
+            wait_for("the panel to hide", lambda: not session.window(PANEL))
+        x, y, width, height = session.geometry(icon)
+        session.xdotool("mousemove", str(x + width // 2), str(y + height // 2),
+                        "click", "--repeat", "2", "--delay", "80", "1")
+        wait_for("the focused panel after a double click", lambda: session.window(PANEL, True))
+        session.enter("12345")
+        expected.append(expected[0])
+        session.expect_opened(expected)
+    session.shot("double-click")
+
+    check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
+
 
 def look(session, tree, gtk):
     # Ten long recent names, the folder chooser, and the keyboard on every control in turn:
