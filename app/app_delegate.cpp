@@ -1,10 +1,25 @@
 #include "app/app_delegate.h"
 
+#include <utility>
+
+#include <QGuiApplication>
+#include <QStyleHints>
+#include <QTimer>
+
+#include "app/panel_placement.h"
 #include "app/panel_window.h"
 #include "app/status_item.h"
 #include "platform/log.h"
 #include "platform/notification_center.h"
 #include "ui/content_view.h"
+
+namespace {
+
+// How often, and how many times, a launch asks where a new XEmbed icon went: a second at most.
+constexpr int anchorPollMs = 50;
+constexpr int anchorPolls = 20;
+
+} // namespace
 
 AppDelegate::AppDelegate(Environment environment) : m_environment(std::move(environment)) {}
 
@@ -24,8 +39,51 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (!hasButton())
             diagnostic(
                 "Zorvant: no system tray was found; launch Zorvant again to show the panel.");
+        if (std::exchange(m_showWhenSettled, false))
+            showAtLaunchNow(anchorPolls);
     });
     m_statusItem->show();
+}
+
+void AppDelegate::showPanelAtLaunch(const QByteArray& activationToken) {
+    m_launchToken = activationToken;
+    // Before the desktop has answered, nobody knows whether there is an icon to put it by.
+    if (!m_statusItem->isSettled()) {
+        m_showWhenSettled = true;
+        return;
+    }
+    showAtLaunchNow(anchorPolls);
+}
+
+void AppDelegate::showAtLaunchNow(int triesLeft) {
+    if (m_popover->isShown())
+        return;
+    // A StatusNotifierItem tray says where its icon is only with a click, and the cursor is
+    // wherever the menu or the launcher left it: the middle of the screen is the place then.
+    const auto anchor = hasButton() ? m_statusItem->anchor() : std::nullopt;
+    // An XEmbed icon made a moment ago sits at the screen's origin until the tray has taken
+    // it in: wait a little for its place rather than open the panel in the corner.
+    if (anchor && anchor->topLeft() == QPoint(0, 0) && triesLeft > 0) {
+        m_waitingForIconPlace = true;
+        QTimer::singleShot(anchorPollMs, this, [this, triesLeft] {
+            if (!m_showWhenSettled && !m_popover->isShown())
+                showAtLaunchNow(triesLeft - 1);
+            else
+                m_waitingForIconPlace = false;
+        });
+        return;
+    }
+    m_waitingForIconPlace = false;
+    noteTray();
+    if (isUsableAnchor(anchor))
+        m_popover->showRelativeTo(anchor);
+    else
+        m_popover->showCentred();
+    activateAndRequestFocus(std::exchange(m_launchToken, {}));
+}
+
+void AppDelegate::noteTray() {
+    m_popover->contentView()->setTrayMissing(m_statusItem->isSettled() && !hasButton());
 }
 
 bool AppDelegate::hasButton() const {
@@ -34,6 +92,12 @@ bool AppDelegate::hasButton() const {
 
 void AppDelegate::togglePopover(const QByteArray& activationToken) {
     if (m_popover->isShown()) {
+        // Timed from the end of the showing, so that a second click that waited in the queue
+        // while a busy machine showed the panel still counts as the same double click.
+        const int window =
+            m_doubleClickWindow.value_or(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+        if (m_openedByClick.isValid() && m_openedByClick.elapsed() < window)
+            return;
         m_popover->performClose();
         return;
     }
@@ -43,10 +107,18 @@ void AppDelegate::togglePopover(const QByteArray& activationToken) {
         return;
     showInTray();
     activateAndRequestFocus(activationToken);
+    m_openedByClick.start();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activationToken) {
+    if (m_waitingForIconPlace && !m_popover->isShown()) {
+        m_launchToken = activationToken;
+        return true;
+    }
+    // Asked for before the desktop answered (a hotkey at login): this showing is that one.
+    m_showWhenSettled = false;
     if (!m_popover->isShown()) {
+        noteTray();
         if (hasButton())
             showInTray();
         else
@@ -58,6 +130,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activati
 }
 
 void AppDelegate::showInTray() {
+    noteTray();
     m_popover->showRelativeTo(m_statusItem->anchor());
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -31,6 +33,10 @@ public:
     // Builds the content view (and with it the model and the controller), then the panel,
     // then the tray icon. Shows nothing.
     void applicationDidFinishLaunching();
+    // A launch that the user asked for: the panel comes up once the desktop has said whether
+    // a tray took the icon, by the icon when the tray tells where it is, centred otherwise.
+    // The token is the desktop's activation token for the launch, if it had one.
+    void showPanelAtLaunch(const QByteArray& activationToken = {});
 
     // A click on the tray icon. The token comes from the tray's activation, if it has one.
     void togglePopover(const QByteArray& activationToken = {});
@@ -39,6 +45,12 @@ public:
     bool applicationShouldHandleReopen(bool hasVisibleWindows,
                                        const QByteArray& activationToken = {});
 
+    // How soon after a click opened the panel a second one counts as the rest of a double
+    // click; the desktop's double-click time unless set, as tests that click quickly do.
+    void setDoubleClickWindow(std::optional<int> milliseconds) {
+        m_doubleClickWindow = milliseconds;
+    }
+
     StatusItem* statusItem() const { return m_statusItem.get(); }
     PanelWindow* popover() const { return m_popover.get(); }
 
@@ -46,9 +58,21 @@ private:
     // The tray icon is there to anchor the panel to.
     bool hasButton() const;
     void showInTray();
+    void showAtLaunchNow(int triesLeft);
+    // Says on the panel how to bring it back, where no tray icon does.
+    void noteTray();
     void activateAndRequestFocus(const QByteArray& activationToken);
 
     Environment m_environment;
     std::unique_ptr<StatusItem> m_statusItem;
     std::unique_ptr<PanelWindow> m_popover;
+    bool m_showWhenSettled = false;
+    // While the launch's panel waits for a new icon to be put in its place: a reopen meanwhile
+    // joins it (with its token) rather than open the panel where the icon was on its way.
+    bool m_waitingForIconPlace = false;
+    QByteArray m_launchToken;
+    // Since a click on the icon last opened the panel: the second half of a double click
+    // must not close it again.
+    QElapsedTimer m_openedByClick;
+    std::optional<int> m_doubleClickWindow;
 };

@@ -57,24 +57,29 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         return {CommandLine::Action::help, {}};
     if (argc == 2 && first == "--version")
         return {CommandLine::Action::version, {}};
-    const std::string_view offending =
-        (first == "--help" || first == "--version") ? argv[2] : first;
-    return {CommandLine::Action::refuse, "zorvant: unknown argument '" + printable(offending) +
-                                             "' (zorvant takes --help or --version, or nothing)"};
+    if (argc == 2 && first == "--background")
+        return {CommandLine::Action::run, {}, true};
+    const bool known = first == "--help" || first == "--version" || first == "--background";
+    const std::string_view offending = known ? argv[2] : first;
+    return {CommandLine::Action::refuse,
+            "zorvant: unknown argument '" + printable(offending) +
+                "' (zorvant takes --help, --version or --background, or nothing)"};
 }
 
 std::string usageText() {
-    return "Usage: zorvant [--help | --version]\n"
+    return "Usage: zorvant [--background | --help | --version]\n"
            "\n"
            "Zorvant lives in the system tray. Click its folder icon, type a docket number and\n"
-           "press Return: the matching docket folder opens in the file manager.\n"
+           "press Return: the matching docket folder opens in the file manager. Started, it\n"
+           "shows its panel.\n"
            "\n"
            "Run while Zorvant is already running, zorvant brings its panel up and exits, so a\n"
            "desktop keyboard shortcut bound to the command zorvant is a global hotkey.\n"
            "\n"
            "Options:\n"
-           "  --help     show this help and exit\n"
-           "  --version  show the version and exit\n";
+           "  --background  start without showing the panel (as the login start does)\n"
+           "  --help        show this help and exit\n"
+           "  --version     show the version and exit\n";
 }
 
 std::string versionText() {

@@ -3,13 +3,15 @@
 #include <optional>
 #include <string>
 
-// What the command line asks of this launch. Zorvant takes no options but these two: it has
-// nothing to configure, and a desktop shortcut runs it bare.
+// What the command line asks of this launch. Zorvant has nothing to configure: a desktop
+// shortcut runs it bare, and the login start adds --background.
 struct CommandLine {
     enum class Action { run, help, version, refuse };
     Action action = Action::run;
     // For refuse: one line saying what was wrong, without its line feed.
     std::string complaint;
+    // For run: start without showing the panel, as at login, where nobody asked for it.
+    bool background = false;
 };
 
 CommandLine parseCommandLine(int argc, const char* const* argv);

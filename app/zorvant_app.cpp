@@ -1,10 +1,8 @@
 #include "app/zorvant_app.h"
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -17,9 +15,8 @@
 #include <QTimer>
 
 #include "app/app_delegate.h"
-#include "app/panel_placement.h"
+#include "app/command_line.h"
 #include "app/reopen_server.h"
-#include "app/status_item.h"
 #include "app/windowing_platform.h"
 #include "platform/freedesktop_opener.h"
 #include "platform/log.h"
@@ -28,10 +25,6 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
-
-constexpr auto iconPlacedWithin = std::chrono::seconds(2);
-constexpr int iconPlacedPollMs = 20;
-constexpr int iconStillPolls = 5;
 
 // Runs in whatever the main thread was doing: it must leave errno as it found it, and never
 // block, so the socket it writes to does not (a full socket means the loop has word already).
@@ -44,7 +37,8 @@ void forwardSignal(int) {
 }
 
 // SIGTERM and SIGINT end the event loop, so that everything is torn down in order. Worker
-// threads block both (see startDetachedThread), so the handler always runs on the main thread.
+// threads block both (see startDetachedThread): a thread stuck in a call to a dead share never
+// holds the signal up.
 // A peer that goes away mid-write (the file manager's bus, a launch that gave up) must not end
 // the program: SIGPIPE is ignored, and writes report EPIPE instead.
 void quitOnTerminationSignals(QObject* owner) {
@@ -68,6 +62,9 @@ void quitOnTerminationSignals(QObject* owner) {
 } // namespace
 
 int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
+    // Read before Qt takes the arguments it knows out of argv; the launcher has refused
+    // anything else already.
+    const bool background = parseCommandLine(argc, argv).background;
     // Whatever must be settled before Qt picks and starts its platform goes here.
     chooseWindowingPlatform();
     reserveActivationTokenSlot();
@@ -98,50 +95,20 @@ int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
     app.appDelegate =
         std::make_unique<AppDelegate>(AppDelegate::Environment{std::move(services), opener, {}});
     app.appDelegate->applicationDidFinishLaunching();
+    // The user started it and expects to see it; the login start passes --background.
+    if (!background)
+        app.appDelegate->showPanelAtLaunch();
 
-    // Started in place of a replaced instance, for a launch that asked for the panel: it comes
-    // up below the icon, as a reopen puts it. An XEmbed tray moves the icon into place a moment
-    // after it took it, so the panel waits for the icon to stay put, within a bound, rather
-    // than open where the icon was on its way. (A tray whose icon sits at the very origin of
-    // the screen costs the panel that bound.)
-    QTimer iconPlaced;
-    QByteArray startToken(start.activationToken);
-    if (start.showPanel) {
-        *activationToken = startToken.toStdString();
-        const auto giveUpAt = std::chrono::steady_clock::now() + iconPlacedWithin;
-        auto lastPlace = std::make_shared<std::pair<std::optional<QRect>, int>>();
-        const auto reopenOncePlaced = [&app, &iconPlaced, &startToken, giveUpAt, lastPlace] {
-            StatusItem* item = app.appDelegate->statusItem();
-            const std::optional<QRect> place = item->anchor();
-            auto& [last, samePolls] = *lastPlace;
-            samePolls = place == last ? samePolls + 1 : 0;
-            last = place;
-            // Before the tray takes it in, the icon's window sits at the screen's origin.
-            const bool settledInPlace = isUsableAnchor(place) && place->topLeft() != QPoint() &&
-                                        samePolls >= iconStillPolls;
-            const bool waiting = !item->isSettled() || (item->isInTray() && !settledInPlace);
-            if (waiting && std::chrono::steady_clock::now() < giveUpAt) {
-                iconPlaced.start();
-                return;
-            }
-            app.appDelegate->applicationShouldHandleReopen(false, startToken);
-        };
-        iconPlaced.setSingleShot(true);
-        iconPlaced.setInterval(iconPlacedPollMs);
-        QObject::connect(&iconPlaced, &QTimer::timeout, app.appDelegate.get(), reopenOncePlaced);
-        // Polled from the start, the desktop's answer about the tray included: until then the
-        // icon is not in a tray, and a reopen that comes meanwhile joins this one.
-        iconPlaced.start();
+    // The user started it and expects to see it (also in place of an instance that an upgrade
+    // replaced); the login start passes --background.
+    if (start.showPanel || !background) {
+        *activationToken = start.activationToken;
+        app.appDelegate->showPanelAtLaunch(QByteArray(start.activationToken));
     }
 
     QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(),
-                     [&app, activationToken, &iconPlaced, &startToken](const QByteArray& token) {
+                     [&app, activationToken](const QByteArray& token) {
                          *activationToken = token.toStdString();
-                         // The panel waits for the icon already: it comes up with this token.
-                         if (iconPlaced.isActive()) {
-                             startToken = token;
-                             return;
-                         }
                          app.appDelegate->applicationShouldHandleReopen(false, token);
                      });
 

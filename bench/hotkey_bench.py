@@ -143,7 +143,7 @@ class Bench:
                         XDG_CONFIG_HOME=os.path.join(work, "config"),
                         PATH=os.path.join(work, "bin") + ":" + env["PATH"],
                         ZORVANT_BENCH_STAMPS=stamps)
-        self.processes.insert(0, spawn([args.zorvant], env=self.env))
+        self.processes.insert(0, spawn([args.zorvant, "--background"], env=self.env))
         wait_until(lambda: self.x.visible_with_class(b"zorvant"), 60)
         self.panel = None
 

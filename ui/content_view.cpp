@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "model/root_folder_hint.h"
 #include "model/root_folder_selection.h"
 #include "platform/log.h"
 #include "platform/notification_center.h"
@@ -65,6 +66,21 @@ QFont headlineFont(const QFont& base) {
 QColor errorColour(const QPalette& palette) {
     const bool dark = palette.color(QPalette::Window).lightness() < 128;
     return dark ? QColor(0xff, 0x6b, 0x61) : QColor(0xc4, 0x1e, 0x14);
+}
+
+// Where the README explains how to bind the hotkey.
+const char* const hotkeyHelp = "https://zorvant.org/#the-hotkey";
+
+// A short line that says what belongs where nothing is yet: quieter than the controls, and
+// wrapped rather than cut where a translation or a large font needs more room.
+QLabel* mutedNote(const QString& text, const char* name, QWidget* parent) {
+    auto* note = new QLabel(text, parent);
+    note->setObjectName(QLatin1String(name));
+    note->setAccessibleName(text);
+    note->setWordWrap(true);
+    note->setFont(footnoteFont(parent->font()));
+    note->setForegroundRole(QPalette::PlaceholderText);
+    return note;
 }
 
 // The program's model reads its root folder on worker threads and hears back in the event loop.
@@ -123,10 +139,17 @@ ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOp
 
     // The model announces before it stores, so refresh once the change has landed.
     m_modelChanges = m_model->observeChanges([this](FolderModel::Field field) {
-        // Whatever a lookup under the old root would find, nobody asked for it under the new.
-        if (field == FolderModel::Field::rootFolderBookmark && m_flow.isLookingUp()) {
-            m_flow.abandonLookup();
-            stopSearchingIndicator();
+        if (field == FolderModel::Field::rootFolderBookmark) {
+            // Whatever a lookup under the old root would find, nobody asked for it under the new.
+            if (m_flow.isLookingUp()) {
+                m_flow.abandonLookup();
+                stopSearchingIndicator();
+            }
+            // Only a chosen folder assigns a bookmark once the model stands: whatever the error
+            // line said about the root before is no longer so. A conflict's choice is still up
+            // to the user (the dialog keeps the panel from the chooser meanwhile).
+            if (!m_flow.showConflict)
+                m_flow.errorMessage.reset();
         }
         scheduleRefresh();
     });
@@ -184,7 +207,21 @@ void ContentView::buildInterface() {
     rootRow->addWidget(m_rootPath, 1);
     rootRow->setAlignment(m_rootPath, Qt::AlignVCenter);
     rootRow->addWidget(m_rootStatus);
-    stack->addLayout(rootRow);
+    // The notes under the button go with it, closer than the controls are to each other.
+    auto* rootGroup = new QVBoxLayout;
+    rootGroup->setSpacing(4);
+    rootGroup->addLayout(rootRow);
+    m_noRootNote =
+        mutedNote(tr("Choose the folder that holds the a-… bucket folders."), "noRootNote", m_body);
+    rootGroup->addWidget(m_noRootNote);
+    m_chooserNote = new QLabel(m_body);
+    m_chooserNote->setObjectName(QStringLiteral("chooserNote"));
+    m_chooserNote->setWordWrap(true);
+    m_chooserNote->setFont(footnoteFont(font()));
+    m_chooserNote->setTextFormat(Qt::PlainText);
+    m_chooserNote->hide();
+    rootGroup->addWidget(m_chooserNote);
+    stack->addLayout(rootGroup);
 
     m_numberField = new QLineEdit(m_body);
     m_numberField->setObjectName(QStringLiteral("numberField"));
@@ -259,8 +296,23 @@ void ContentView::buildInterface() {
     connect(m_clearButton, &QPushButton::clicked, this, &ContentView::clearRecents);
     clearLayout->addWidget(m_clearButton);
     stack->addWidget(m_clearRow);
+    m_noRecentsNote =
+        mutedNote(tr("The dockets you open will be listed here."), "noRecentsNote", m_body);
+    stack->addWidget(m_noRecentsNote);
     // Spare height goes below the last control, so that everything sits at the top.
     stack->addStretch(1);
+    m_trayNote = mutedNote(tr("No tray icon here: start Zorvant again, or press "
+                              "<a href=\"%1\">your shortcut</a>, to bring this panel back.")
+                               .arg(QLatin1String(hotkeyHelp)),
+                           "trayNote", m_body);
+    m_trayNote->setAccessibleName(
+        tr("No tray icon here: start Zorvant again, or press your shortcut, to bring this "
+           "panel back."));
+    m_trayNote->setTextFormat(Qt::RichText);
+    m_trayNote->setOpenExternalLinks(true);
+    m_trayNote->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    m_trayNote->hide();
+    stack->addWidget(m_trayNote);
     new FocusRing(m_body);
 
     m_conflictSheet = new ConflictSheet(
@@ -299,6 +351,7 @@ void ContentView::refresh() {
         m_rootStatus->clear();
     }
     m_rootStatus->setVisible(!m_rootStatus->text().isEmpty());
+    m_noRootNote->setVisible(!root.has_value());
 
     const QString number = QString::fromStdString(m_model->folderNumber());
     if (m_numberField->text() != number)
@@ -314,11 +367,26 @@ void ContentView::refresh() {
     for (QWidget* part : {static_cast<QWidget*>(m_divider), static_cast<QWidget*>(m_recentsHeader),
                           static_cast<QWidget*>(m_recents), m_clearRow})
         part->setVisible(hasRecents);
+    m_noRecentsNote->setVisible(!hasRecents);
 
     if (m_flow.showConflict && !m_conflictSheet->isPresented()) {
         m_body->setEnabled(false);
         m_conflictSheet->present(m_flow.conflictChoices());
     }
+}
+
+void ContentView::setTrayMissing(bool missing) {
+    m_trayNote->setVisible(missing);
+}
+
+void ContentView::showChooserOutcome(const QString& note, bool refused) {
+    m_chooserNote->setText(note);
+    m_chooserNote->setAccessibleName(note);
+    QPalette palette = m_body->palette();
+    if (refused)
+        palette.setColor(QPalette::WindowText, errorColour(palette));
+    m_chooserNote->setPalette(palette);
+    m_chooserNote->setVisible(!note.isEmpty());
 }
 
 void ContentView::orderTabChain() {
@@ -430,25 +498,50 @@ void ContentView::takeChosenFolder(const std::filesystem::path& location) {
     m_flow.abandonLookup();
     stopSearchingIndicator();
     // The chooser's names pass through QString, so a name that is not valid in the locale's
-    // encoding can come back as a location that does not exist; and the GTK chooser completes a
-    // typed name to whatever it finds. Either way it is no folder to bookmark: the chooser has
-    // failed. Finding out asks the file system, so it is done on a worker.
-    auto isFolder = std::make_shared<bool>(false);
+    // encoding can come back as a location that does not exist; and a typed name can be one
+    // that does not exist, or a file. Either way it is no folder to bookmark: the chooser has
+    // failed, and the panel says so, since the root the user sees has not changed. Finding out
+    // asks the file system, so it is done on a worker, with a look for buckets while there.
+    struct Findings {
+        std::filesystem::file_type type = std::filesystem::file_type::none;
+        std::optional<RootFolderHint> hint;
+    };
+    auto findings = std::make_shared<Findings>();
     const bool asked = m_model->inBackground(
-        [isFolder, location] {
+        [findings, location] {
             std::error_code error;
-            *isFolder = std::filesystem::is_directory(location, error);
+            findings->type = std::filesystem::status(location, error).type();
+            if (findings->type == std::filesystem::file_type::directory)
+                findings->hint = rootFolderHint(location);
         },
-        [view = QPointer<ContentView>(this), isFolder, location] {
+        [view = QPointer<ContentView>(this), findings, location] {
             if (!view)
                 return;
-            if (*isFolder)
+            const QString path = displayPath(location);
+            if (findings->type == std::filesystem::file_type::directory) {
+                QString note;
+                if (findings->hint) {
+                    const QString above = displayPath(findings->hint->suggestedRoot);
+                    note = findings->hint->kind == RootFolderHint::Kind::bucket
+                               ? tr("This looks like a bucket folder. The dockets root is "
+                                    "probably the folder above it: %1")
+                                     .arg(above)
+                               : tr("This looks like a docket folder inside a bucket. The "
+                                    "dockets root is probably %1")
+                                     .arg(above);
+                }
+                view->showChooserOutcome(note, false);
                 handleRootFolderSelection(std::vector{location}, *view->m_model);
-            else
-                handleRootFolderSelection(FolderPickerError{"the chosen location " +
-                                                            fileURL(location, false) +
-                                                            " is not a folder"},
-                                          *view->m_model);
+                return;
+            }
+            const bool missing = findings->type == std::filesystem::file_type::not_found;
+            view->showChooserOutcome(missing ? tr("Not changed: %1 does not exist.").arg(path)
+                                             : tr("Not changed: %1 is not a folder.").arg(path),
+                                     true);
+            handleRootFolderSelection(
+                FolderPickerError{"the chosen location " + fileURL(location, false) +
+                                  (missing ? " does not exist" : " is not a folder")},
+                *view->m_model);
         });
     if (!asked)
         handleRootFolderSelection(
@@ -463,6 +556,13 @@ void ContentView::selectRootFolder() {
     m_chooser->setObjectName(QStringLiteral("folderChooser"));
     m_chooser->setFileMode(QFileDialog::Directory);
     m_chooser->setOption(QFileDialog::ShowDirsOnly, true);
+    // Qt's own chooser on every desktop, read-only: GTK's, which the platform theme would give
+    // on GNOME and XFCE, runs inside this process and creates a typed folder that does not
+    // exist when Return is pressed, and its inline completion turns a typed "Dockets/" into
+    // "Dockets/a-". Qt's refuses a typed folder that does not exist, and read-only it offers
+    // no way to create, rename or delete anything in the share.
+    m_chooser->setOption(QFileDialog::DontUseNativeDialog, true);
+    m_chooser->setOption(QFileDialog::ReadOnly, true);
     m_chooser->setAcceptMode(QFileDialog::AcceptOpen);
     const auto& root = m_model->rootFolderURL();
     m_chooser->setDirectory(root ? displayPath(root->parent_path())

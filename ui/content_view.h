@@ -42,6 +42,9 @@ public:
 
     bool isSelectingRoot() const { return m_isSelectingRoot; }
 
+    // Where no tray shows the icon, the panel says how to bring it back once closed.
+    void setTrayMissing(bool missing);
+
     // How long a lookup may wait for the file server before the panel says that it does not
     // answer, and gives the lookup up.
     static constexpr std::chrono::milliseconds notAnsweringDelay{10000};
@@ -74,6 +77,7 @@ private:
     void chooseConflict(const ConflictChoice& choice);
     void selectRootFolder();
     void takeChosenFolder(const std::filesystem::path& location);
+    void showChooserOutcome(const QString& note, bool refused);
     void lookupStarted();
     void lookupAnswered();
     void stopSearchingIndicator();
@@ -92,6 +96,9 @@ private:
     QPushButton* m_selectRootButton = nullptr;
     ElidedLabel* m_rootPath = nullptr;
     QLabel* m_rootStatus = nullptr;
+    QLabel* m_noRootNote = nullptr;
+    // Why a chosen folder was refused, or what it looks like when it may be the wrong one.
+    QLabel* m_chooserNote = nullptr;
     QLineEdit* m_numberField = nullptr;
     LiveLabel* m_errorLine = nullptr;
     QPushButton* m_openButton = nullptr;
@@ -101,6 +108,8 @@ private:
     RecentsList* m_recents = nullptr;
     QWidget* m_clearRow = nullptr;
     QPushButton* m_clearButton = nullptr;
+    QLabel* m_noRecentsNote = nullptr;
+    QLabel* m_trayNote = nullptr;
     ConflictSheet* m_conflictSheet = nullptr;
     QFileDialog* m_chooser = nullptr;
 

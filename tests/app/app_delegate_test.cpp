@@ -35,6 +35,9 @@ protected:
             {.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")},
             std::make_shared<RecordingOpener>(),
             tray.busAddress()});
+        // These tests click as fast as they can, each click meant as one: none is the second
+        // half of a double click unless a test says so.
+        delegate->setDoubleClickWindow(doubleClickWindow);
         delegate->applicationDidFinishLaunching();
         QObject::connect(panel(), &PanelWindow::activated, panel(),
                          [this] { seen += panel()->isVisible() ? 'a' : '?'; });
@@ -68,6 +71,7 @@ protected:
 
     TempDir temp;
     TrayHost tray;
+    std::optional<int> doubleClickWindow = 0;
     std::string seen;
     const Connection focusRequests =
         NotificationCenter::defaultCenter().addObserver(focusRequestNotification(), [this] {
@@ -417,4 +421,47 @@ TEST(PanelPlacementTest, SmallerAreasShrinkThePanelAndAnIconInsideTheAreaIsLeftU
             EXPECT_FALSE(placed.intersects(*c.icon)) << i;
         }
     }
+}
+
+// KDE's and XFCE's trays send a double click as two Activates: the first opens the panel, and
+// the second must not close it. A single click later still toggles.
+TEST_F(AppDelegateTest, ADoubleClickOpensThePanelAndLeavesItOpen) {
+    doubleClickWindow = 60000;
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
+    click(topRight);
+    click(topRight);
+    EXPECT_TRUE(panel()->isVisible());
+    EXPECT_EQ(seen, "af");
+    delegate->setDoubleClickWindow(0);
+    click(topRight);
+    EXPECT_FALSE(panel()->isVisible());
+    // Closed by that single click, a double click opens it again, and open it stays.
+    delegate->setDoubleClickWindow(60000);
+    click(topRight);
+    click(topRight);
+    EXPECT_TRUE(panel()->isVisible());
+}
+
+// A launch by the user shows the panel once the desktop has said whether a tray is there: by
+// the icon where its place is known, centred without a tray, with the way back said there.
+TEST_F(AppDelegateTest, ALaunchByTheUserShowsThePanelWithTheKeyboard) {
+    startLaunching();
+    delegate->showPanelAtLaunch();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusItem()->isSettled(); }));
+    ASSERT_TRUE(waitUntil([&] { return panel()->isVisible(); }));
+    EXPECT_EQ(seen, "af");
+    const QRect placed = panel()->frameGeometry();
+    EXPECT_LE(std::abs(placed.center().x() - available.center().x()), 1);
+    EXPECT_LE(std::abs(placed.center().y() - available.center().y()), 1);
+    EXPECT_TRUE(panel()->findChild<QWidget*>("trayNote")->isVisible());
+}
+
+TEST_F(AppDelegateTest, ALaunchInATrayShowsThePanelWithoutTheNoTrayLine) {
+    tray.startWatcher();
+    startLaunching();
+    delegate->showPanelAtLaunch();
+    ASSERT_TRUE(waitUntil([&] { return panel()->isVisible(); }));
+    EXPECT_TRUE(delegate->statusItem()->isInTray());
+    EXPECT_EQ(seen, "af");
+    EXPECT_FALSE(panel()->findChild<QWidget*>("trayNote")->isVisible());
 }

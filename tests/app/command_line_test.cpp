@@ -34,3 +34,21 @@ TEST(CommandLineTest, ADisplayIsMissingOnlyWhereQtWouldLookForOne) {
     for (const char* platform : {"offscreen", "vnc:size=800x600", "eglfs", "wayland;offscreen"})
         EXPECT_FALSE(displayMissing({{"QT_QPA_PLATFORM", platform}})) << platform;
 }
+
+// The login start passes --background; anything else that runs the program shows the panel.
+TEST(CommandLineTest, OnlyBackgroundAloneStartsWithoutThePanel) {
+    const char* bare[] = {"zorvant"};
+    const CommandLine plain = parseCommandLine(1, bare);
+    EXPECT_EQ(plain.action, CommandLine::Action::run);
+    EXPECT_FALSE(plain.background);
+
+    const char* background[] = {"zorvant", "--background"};
+    const CommandLine quiet = parseCommandLine(2, background);
+    EXPECT_EQ(quiet.action, CommandLine::Action::run);
+    EXPECT_TRUE(quiet.background);
+
+    const char* twice[] = {"zorvant", "--background", "--background"};
+    EXPECT_EQ(parseCommandLine(3, twice).action, CommandLine::Action::refuse);
+    const char* spelt[] = {"zorvant", "--Background"};
+    EXPECT_EQ(parseCommandLine(2, spelt).action, CommandLine::Action::refuse);
+}

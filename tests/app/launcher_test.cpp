@@ -114,7 +114,8 @@ protected:
 TEST_F(LauncherTest, HelpAndVersionAnswerWithoutStartingAnything) {
     const Result help = launch({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.starts_with("Usage: zorvant [--help | --version]\n")) << help.out;
+    EXPECT_TRUE(help.out.starts_with("Usage: zorvant [--background | --help | --version]\n"))
+        << help.out;
     EXPECT_EQ(help.err, "");
 
     const Result version = launch({"--version"});
@@ -132,6 +133,9 @@ TEST_F(LauncherTest, AnyOtherArgumentIsRefusedInOneLine) {
                                                {""},
                                                {"--help", "--version"},
                                                {"--version", "extra"},
+                                               {"--background", "--help"},
+                                               {"--help", "--background"},
+                                               {"-background"},
                                                {"line\nbreak"},
                                                {"-platform", "offscreen"}}) {
         const Result refused = launch(arguments);

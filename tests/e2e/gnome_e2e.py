@@ -162,7 +162,7 @@ def second_launch(desktop, shell):
 def road(desktop):
     shell, accessibility = Shell(desktop), Accessibility()
     work_area = shell.work_area()
-    running = desktop.launch()
+    running = desktop.launch("--background")
     runtime = desktop.env["XDG_RUNTIME_DIR"]
     wait_for("zorvant to listen for a second launch", lambda: check(
         running.poll() is None, "zorvant ended") or any(

@@ -106,12 +106,16 @@ def check_panel(panel):
 
 def road(desktop):
     kwin, accessibility = KWin(desktop), Accessibility()
-    running = desktop.launch()
+    # Started as at login: nothing shows, also once the program knows there is no tray (the
+    # moment a launch by the user shows the panel).
+    running = desktop.launch("--background")
     runtime = desktop.env["XDG_RUNTIME_DIR"]
     wait_for("zorvant to listen for a second launch", lambda: check(
         running.poll() is None, "zorvant ended") or any(
         name.startswith("zorvant") and name.endswith(".socket")
         for _, _, names in os.walk(runtime) for name in names), 60)
+    log = desktop.path(desktop.launches[-1][1])
+    wait_for("zorvant to find no tray", lambda: b"no system tray" in open(log, "rb").read(), 60)
     check(not any(p["pid"] == running.pid for p in kwin.panels()), "a window at launch")
 
     check(desktop.finish(desktop.launch()) == 0, "the second launch did not exit 0")
@@ -134,6 +138,17 @@ def road(desktop):
     accessibility.wait_for_field("focused, with 7 typed",
                                  lambda text, focused: focused and text == "7")
     kwin.shot("third-launch")
+    check(desktop.finish(running, signal.SIGTERM) == 0, "SIGTERM did not end zorvant cleanly")
+
+    # Started from the applications menu: the panel comes up at once, centred, with the
+    # keyboard in the number field.
+    running = desktop.launch()
+    check_panel(active_panel(kwin, running.pid, "a plain launch"))
+    accessibility.wait_for_field("focused", lambda text, focused: focused)
+    kwin.input.type("45")
+    accessibility.wait_for_field("focused, reading 45",
+                                 lambda text, focused: focused and text == "45")
+    kwin.shot("first-start")
     check(desktop.finish(running, signal.SIGTERM) == 0, "SIGTERM did not end zorvant cleanly")
 
 

@@ -105,7 +105,7 @@ def hide_panel(session):
 
 
 def sni_road(session, desktop):
-    session.running = session.launch()
+    session.running = session.launch("--background")
     log = session.running[1]
     wait_for("the no-tray line", lambda: b"no system tray" in session.read(log))
 
@@ -176,7 +176,7 @@ def switching_road(session, desktop):
     # XFCE at login: both trays are there before the program.
     desktop.start_trayer()
     since = desktop.start_watcher()
-    session.running = session.launch()
+    session.running = session.launch("--background")
     expect_only_the_item(since)
     session.shot("both-trays")
     check(not desktop.xembed_icon(), "an XEmbed icon beside the item")

@@ -102,9 +102,9 @@ class Desktop:
                                 QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                                 PATH=self.path("bin") + ":" + os.environ["PATH"])
 
-    def launch(self, **extra_env):
+    def launch(self, *arguments, **extra_env):
         log = "zorvant-%d.log" % len(self.launches)
-        process = self.spawn([self.zorvant], log, dict(self.zorvant_env, **extra_env))
+        process = self.spawn([self.zorvant, *arguments], log, dict(self.zorvant_env, **extra_env))
         self.launches.append((process, log))
         return process
 

@@ -237,9 +237,9 @@ class Session:
         finally:
             self.xdotool("keyup", key)
 
-    def launch(self):
+    def launch(self, *arguments):
         log = "zorvant-%d.log" % len(self.processes)
-        return self.spawn([self.zorvant], log, env=self.zorvant_env), log
+        return self.spawn([self.zorvant, *arguments], log, env=self.zorvant_env), log
 
     def finish(self, launched=None, sig=signal.SIGTERM):
         # The exit status of a second launch, or of the running instance once stopped by the
@@ -295,9 +295,9 @@ class Session:
                 and (pheight == full or py + pheight >= screen_height - round(8 * ratio)))
 
     def launch_to_panel(self):
-        # Launch: the tray icon and no window. A click: the panel, wholly on screen and below
-        # the icon, with the keyboard.
-        self.running = self.launch()
+        # Launch as at login: the tray icon and no window. A click: the panel, wholly on
+        # screen and below the icon, with the keyboard.
+        self.running = self.launch("--background")
         # A window being embedded in the tray can be listed twice: the same one all the same.
         windows = wait_for("the tray icon", lambda: set(
             self.xdotool("search", "--onlyvisible", "--class", "zorvant").split()), 90)
@@ -505,6 +505,35 @@ def road(session, tree):
     expected.append(expected[-1])
     session.expect_opened(expected)
     session.shot("restarted")
+    check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
+
+    # Started from the menu: the panel at once, below the icon, with the keyboard.
+    session.running = session.launch()
+    panel = wait_for("the focused panel at a plain launch", lambda: session.window(PANEL, True), 90)
+    icon = next(w for w in session.xdotool("search", "--onlyvisible", "--class", "zorvant").split()
+                if session.geometry(w)[2] <= 64)
+    check(session.panel_fits(panel, icon), "panel %r is not below the icon %r at a plain launch"
+          % (session.geometry(panel), session.geometry(icon)))
+    session.shot("plain-launch")
+    session.enter("12345")
+    expected.append(expected[0])
+    session.expect_opened(expected)
+
+    # A double click on the icon, the panel hidden or shown: it ends up open, and the keys
+    # typed after it go to the number field.
+    for hidden in (True, False):
+        if hidden:
+            session.press("Escape")
+            wait_for("the panel to hide", lambda: not session.window(PANEL))
+        x, y, width, height = session.geometry(icon)
+        session.xdotool("mousemove", str(x + width // 2), str(y + height // 2),
+                        "click", "--repeat", "2", "--delay", "80", "1")
+        wait_for("the focused panel after a double click", lambda: session.window(PANEL, True))
+        session.enter("12345")
+        expected.append(expected[0])
+        session.expect_opened(expected)
+    session.shot("double-click")
+
     check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
 
 

@@ -77,7 +77,7 @@ class Situation:
     def launch_to_icon(self):
         # The tray icon within seconds, whatever the share does.
         session = self.session
-        session.running = session.launch()
+        session.running = session.launch("--background")
         started = time.monotonic()
         windows = self.expect("no tray icon within %d s of launch" % ICON_WITHIN, lambda: set(
             session.xdotool("search", "--onlyvisible", "--class", "zorvant").split()),

@@ -44,9 +44,12 @@ def main(source, version):
     expect(metainfo.findtext("id") == APP_ID, "metainfo id is %r" % metainfo.findtext("id"))
     expect(metainfo.findtext("launchable") == APP_ID + ".desktop",
            "metainfo launchable is %r" % metainfo.findtext("launchable"))
-    for name, entry in (("menu entry", menu), ("autostart entry", autostart)):
+    # The login start is quiet: only the icon, the panel when asked for.
+    binary = metainfo.findtext("provides/binary")
+    for name, entry, arguments in (("menu entry", menu, ""),
+                                   ("autostart entry", autostart, " --background")):
         expect(entry.get("Icon") == APP_ID, "%s icon is %r" % (name, entry.get("Icon")))
-        expect(entry.get("Exec") == entry.get("TryExec") == metainfo.findtext("provides/binary"),
+        expect(entry.get("Exec") == entry.get("TryExec") + arguments == binary + arguments,
                "%s runs %r, tries %r; the metainfo provides %r" % (
                    name, entry.get("Exec"), entry.get("TryExec"),
                    metainfo.findtext("provides/binary")))

@@ -72,6 +72,15 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return shown("recentsList"); }));
     }
     FolderModel& model() const { return *view->model(); }
+    // The chooser, opened by its button, closing on this location as if the user chose it.
+    void chooseInChooser(const fs::path& location) {
+        click(find("selectRootButton"));
+        QFileDialog* chooser = view->folderChooser();
+        ASSERT_NE(chooser, nullptr);
+        chooser->selectFile(QString::fromStdString(location.string()));
+        static_cast<QDialog*>(chooser)->done(QDialog::Accepted);
+    }
+    void makeBookmarkedRoot() { model().setRootFolderBookmark(makeBookmark(root).value()); }
     // What has the keyboard after each of this many presses of Tab.
     std::vector<std::string> tabPath(std::size_t presses) const {
         std::vector<std::string> path;
@@ -221,6 +230,9 @@ TEST_F(ContentViewTest, FolderChooserSetsTheRootWhosePathShowsWithItsMiddleElide
         EXPECT_TRUE(view->isSelectingRoot());
         EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
         EXPECT_TRUE(chooser->testOption(QFileDialog::ShowDirsOnly));
+        // Nothing in the share is ever created, renamed or deleted from the chooser.
+        EXPECT_TRUE(chooser->testOption(QFileDialog::ReadOnly));
+        EXPECT_TRUE(chooser->testOption(QFileDialog::DontUseNativeDialog));
         if (choose) {
             chooser->selectFile(QString::fromStdString(longRoot.string()));
             // Two changes before the view refreshes: it must show the last one.
@@ -247,28 +259,140 @@ TEST_F(ContentViewTest, FolderChooserSetsTheRootWhosePathShowsWithItsMiddleElide
 }
 
 // The platform's chooser can hand back a name that is no folder (the GTK chooser completes
-// typed names): that is the chooser failing, and the root stays as it was.
-TEST_F(ContentViewTest, AChosenLocationThatIsNoFolderIsAChooserFailure) {
+// typed names, a typed name may not exist): that is the chooser failing, the root stays as it
+// was, and the panel says why on a line of its own.
+TEST_F(ContentViewTest, AChosenLocationThatIsNoFolderIsAChooserFailureThePanelExplains) {
     const fs::path file = temp.makeFile("dockets.txt");
-    click(find("selectRootButton"));
-    QFileDialog* chooser = view->folderChooser();
-    ASSERT_NE(chooser, nullptr);
-    chooser->selectFile(QString::fromStdString(file.string()));
-    testing::internal::CaptureStdout();
-    static_cast<QDialog*>(chooser)->done(QDialog::Accepted);
-    const std::string failure = "Folder selection failed: the chosen location file://" +
-                                file.string() + " is not a folder\n";
-    std::string printed;
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        std::fflush(stdout);
-        printed = testing::internal::GetCapturedStdout();
+    const fs::path missing = root / "a-";
+    enter("99999");
+    for (const auto& [location, why] : {std::pair{file, std::string(" is not a folder")},
+                                        std::pair{missing, std::string(" does not exist")}}) {
         testing::internal::CaptureStdout();
-        return !printed.empty();
-    }));
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(printed, failure);
-    EXPECT_EQ(model().rootFolderURL(), root);
-    EXPECT_FALSE(view->folderChooser() || view->isSelectingRoot());
+        chooseInChooser(location);
+        std::string printed;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            std::fflush(stdout);
+            printed += testing::internal::GetCapturedStdout();
+            testing::internal::CaptureStdout();
+            return !printed.empty();
+        }));
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(printed, "Folder selection failed: the chosen location file://" +
+                               location.string() + why + "\n");
+        const auto* note = find<QLabel>("chooserNote");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return note->isVisible(); }));
+        EXPECT_EQ(note->text().toStdString(), "Not changed: " + location.string() + why + ".");
+        EXPECT_EQ(note->accessibleName(), note->text());
+        EXPECT_EQ(model().rootFolderURL(), root);
+        // A refusal is about the chooser, not about the last lookup, whose message stays.
+        EXPECT_EQ(error(), "Folder not found for 99999");
+        EXPECT_FALSE(view->folderChooser() || view->isSelectingRoot());
+    }
+    EXPECT_FALSE(fs::exists(missing));
+    // The next folder that is one replaces the refusal.
+    const fs::path other = temp.makeFolder("other/a-1");
+    chooseInChooser(other.parent_path());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model().rootFolderURL() == other.parent_path(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown("chooserNote"); }));
+}
+
+// Choosing one level or two too deep is the easy mistake; it is said, and the folder above
+// suggested, but the choice stands: a new dockets folder with no buckets yet is a valid root.
+TEST_F(ContentViewTest, ARootInsideABucketIsTakenWithAHintAtTheFolderAbove) {
+    const auto* note = find<QLabel>("chooserNote");
+    const fs::path bucket = root / "a-123";
+    const fs::path docket = bucket / "12345 Smith & Co";
+    const fs::path fresh = temp.makeFolder("new dockets");
+    struct Case {
+        fs::path chosen;
+        std::string hint;
+    };
+    for (const Case& c :
+         {Case{bucket, "This looks like a bucket folder. The dockets root is probably the folder "
+                       "above it: " +
+                           root.string()},
+          Case{docket, "This looks like a docket folder inside a bucket. The dockets root is "
+                       "probably " +
+                           root.string()},
+          Case{fresh, ""}, Case{root, ""}}) {
+        chooseInChooser(c.chosen);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model().rootFolderURL() == c.chosen; }))
+            << c.chosen;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return note->isVisible() == !c.hint.empty(); }))
+            << c.chosen;
+        if (!c.hint.empty())
+            EXPECT_EQ(note->text().toStdString(), c.hint);
+    }
+    EXPECT_TRUE(fs::is_empty(fresh));
+}
+
+TEST_F(ContentViewTest, ChoosingARootClearsTheErrorLine) {
+    model().setRootFolderBookmark(std::nullopt);
+    enter("12345");
+    EXPECT_EQ(error(), "Root folder not selected");
+    chooseInChooser(root);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model().rootFolderURL() == root; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown("errorLabel"); }));
+    // Giving up in the chooser changes nothing, the error line included.
+    enter("99999");
+    click(find("selectRootButton"));
+    ASSERT_NE(view->folderChooser(), nullptr);
+    view->folderChooser()->reject();
+    QTest::qWait(0);
+    EXPECT_EQ(error(), "Folder not found for 99999");
+}
+
+// The empty panel says what goes where, quietly and apart from the error line, and each line
+// goes once what it describes is there.
+TEST_F(ContentViewTest, AnEmptyPanelSaysWhatGoesWhereInMutedLinesOfTheirOwn) {
+    const auto* noRoot = find<QLabel>("noRootNote");
+    const auto* noRecents = find<QLabel>("noRecentsNote");
+    ASSERT_TRUE(noRoot && noRecents);
+    EXPECT_FALSE(noRoot->isVisible());
+    EXPECT_TRUE(noRecents->isVisible());
+    EXPECT_EQ(noRecents->text(), "The dockets you open will be listed here.");
+
+    model().setRootFolderBookmark(std::nullopt);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return noRoot->isVisible(); }));
+    EXPECT_EQ(noRoot->text(), "Choose the folder that holds the a-… bucket folders.");
+    for (const QLabel* note : {noRoot, noRecents}) {
+        EXPECT_EQ(note->accessibleName(), note->text());
+        EXPECT_EQ(note->foregroundRole(), QPalette::PlaceholderText);
+        // Under the control it speaks of: the root's button, the open button.
+        EXPECT_GT(note->mapTo(view.get(), QPoint()).y(),
+                  find(note == noRoot ? "selectRootButton" : "openFolderButton")
+                      ->mapTo(view.get(), QPoint())
+                      .y());
+    }
+    // Neither is the error line, which comes and goes beside them.
+    enter("12345");
+    EXPECT_EQ(error(), "Root folder not selected");
+    EXPECT_TRUE(noRoot->isVisible() && noRecents->isVisible());
+
+    showRecents(named({"J000001 First"}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !noRecents->isVisible(); }));
+    makeBookmarkedRoot();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !noRoot->isVisible(); }));
+    click(find("clearRecentsButton"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return noRecents->isVisible(); }));
+}
+
+// Without a tray the panel says how to come back to it, with the hotkey's help a click away.
+TEST_F(ContentViewTest, WithoutATrayThePanelSaysHowToBringItBack) {
+    auto* note = find<QLabel>("trayNote");
+    EXPECT_FALSE(note->isVisible());
+    view->setTrayMissing(true);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->openExternalLinks());
+    EXPECT_TRUE(note->text().contains("href=\"https://zorvant.org/#the-hotkey\""));
+    EXPECT_EQ(note->accessibleName(), "No tray icon here: start Zorvant again, or press your "
+                                      "shortcut, to bring this panel back.");
+    // It fits the panel's width on one or two lines, below everything else.
+    EXPECT_LE(note->height(), 3 * note->fontMetrics().height());
+    EXPECT_GE(note->mapTo(view.get(), QPoint()).y(),
+              find("openFolderButton")->mapTo(view.get(), QPoint()).y());
+    view->setTrayMissing(false);
+    EXPECT_FALSE(note->isVisible());
 }
 
 TEST_F(ContentViewTest, LongNamesAreElidedInTheMiddleClearOfTheScrollBarAndKeptWholeElsewhere) {
