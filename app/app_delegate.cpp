@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include <QGuiApplication>
-#include <QStyleHints>
 #include <QTimer>
 
 #include "app/panel_placement.h"
@@ -92,12 +90,6 @@ bool AppDelegate::hasButton() const {
 
 void AppDelegate::togglePopover(const QByteArray& activationToken) {
     if (m_popover->isShown()) {
-        // Timed from the end of the showing, so that a second click that waited in the queue
-        // while a busy machine showed the panel still counts as the same double click.
-        const int window =
-            m_doubleClickWindow.value_or(QGuiApplication::styleHints()->mouseDoubleClickInterval());
-        if (m_openedByClick.isValid() && m_openedByClick.elapsed() < window)
-            return;
         m_popover->performClose();
         return;
     }
@@ -107,7 +99,6 @@ void AppDelegate::togglePopover(const QByteArray& activationToken) {
         return;
     showInTray();
     activateAndRequestFocus(activationToken);
-    m_openedByClick.start();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activationToken) {

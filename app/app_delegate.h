@@ -1,9 +1,7 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -45,12 +43,6 @@ public:
     bool applicationShouldHandleReopen(bool hasVisibleWindows,
                                        const QByteArray& activationToken = {});
 
-    // How soon after a click opened the panel a second one counts as the rest of a double
-    // click; the desktop's double-click time unless set, as tests that click quickly do.
-    void setDoubleClickWindow(std::optional<int> milliseconds) {
-        m_doubleClickWindow = milliseconds;
-    }
-
     StatusItem* statusItem() const { return m_statusItem.get(); }
     PanelWindow* popover() const { return m_popover.get(); }
 
@@ -71,8 +63,4 @@ private:
     // joins it (with its token) rather than open the panel where the icon was on its way.
     bool m_waitingForIconPlace = false;
     QByteArray m_launchToken;
-    // Since a click on the icon last opened the panel: the second half of a double click
-    // must not close it again.
-    QElapsedTimer m_openedByClick;
-    std::optional<int> m_doubleClickWindow;
 };

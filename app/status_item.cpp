@@ -190,10 +190,14 @@ void StatusItem::makeXEmbedIcon() {
     m_xembedIcon->setContextMenu(m_menu.get());
     connect(m_xembedIcon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                // On X11 the second of two quick clicks arrives as a double click, and not as
-                // a second trigger: it is a click on the icon all the same.
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                // On X11 the second of two quick clicks arrives as a double click, told by the
+                // X server's times, and not as a second trigger. What the first click opened,
+                // the rest of the double click leaves open (and what the first closed, it
+                // opens again): people double-click tray icons.
+                if (reason == QSystemTrayIcon::Trigger)
                     Q_EMIT clicked({});
+                else if (reason == QSystemTrayIcon::DoubleClick)
+                    Q_EMIT showRequested();
             });
 }
 

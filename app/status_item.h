@@ -52,7 +52,8 @@ Q_SIGNALS:
     // A click on the icon: a left click, or GNOME's double click. The token is the one a
     // StatusNotifierItem host passed along for Wayland, if any.
     void clicked(const QByteArray& activationToken);
-    // The menu's entry that shows the panel.
+    // The menu's entry that shows the panel, or the second half of a double click on the
+    // XEmbed icon.
     void showRequested();
     // isSettled() became true; once.
     void settled();

@@ -35,9 +35,6 @@ protected:
             {.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")},
             std::make_shared<RecordingOpener>(),
             tray.busAddress()});
-        // These tests click as fast as they can, each click meant as one: none is the second
-        // half of a double click unless a test says so.
-        delegate->setDoubleClickWindow(doubleClickWindow);
         delegate->applicationDidFinishLaunching();
         QObject::connect(panel(), &PanelWindow::activated, panel(),
                          [this] { seen += panel()->isVisible() ? 'a' : '?'; });
@@ -71,7 +68,6 @@ protected:
 
     TempDir temp;
     TrayHost tray;
-    std::optional<int> doubleClickWindow = 0;
     std::string seen;
     const Connection focusRequests =
         NotificationCenter::defaultCenter().addObserver(focusRequestNotification(), [this] {
@@ -421,25 +417,6 @@ TEST(PanelPlacementTest, SmallerAreasShrinkThePanelAndAnIconInsideTheAreaIsLeftU
             EXPECT_FALSE(placed.intersects(*c.icon)) << i;
         }
     }
-}
-
-// KDE's and XFCE's trays send a double click as two Activates: the first opens the panel, and
-// the second must not close it. A single click later still toggles.
-TEST_F(AppDelegateTest, ADoubleClickOpensThePanelAndLeavesItOpen) {
-    doubleClickWindow = 60000;
-    ASSERT_NO_FATAL_FAILURE(launchInTray());
-    click(topRight);
-    click(topRight);
-    EXPECT_TRUE(panel()->isVisible());
-    EXPECT_EQ(seen, "af");
-    delegate->setDoubleClickWindow(0);
-    click(topRight);
-    EXPECT_FALSE(panel()->isVisible());
-    // Closed by that single click, a double click opens it again, and open it stays.
-    delegate->setDoubleClickWindow(60000);
-    click(topRight);
-    click(topRight);
-    EXPECT_TRUE(panel()->isVisible());
 }
 
 // A launch by the user shows the panel once the desktop has said whether a tray is there: by
