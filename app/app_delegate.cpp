@@ -103,7 +103,15 @@ void AppDelegate::togglePopover(const QByteArray& activationToken) {
 
 bool AppDelegate::applicationShouldHandleReopen(bool, const QByteArray& activationToken) {
     if (m_waitingForIconPlace && !m_popover->isShown()) {
+        // The panel is about to come up by the icon: this reopen is that showing.
         m_launchToken = activationToken;
+        return true;
+    }
+    if (!m_popover->isShown() && m_statusItem->isSettled()) {
+        // By the icon, once a new XEmbed icon is in its place (a reopen right after the start,
+        // two launches at once, a hotkey at login).
+        m_showWhenSettled = false;
+        showPanelAtLaunch(activationToken);
         return true;
     }
     // Asked for before the desktop answered (a hotkey at login): this showing is that one.
