@@ -99,51 +99,56 @@ int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
         std::make_unique<AppDelegate>(AppDelegate::Environment{std::move(services), opener, {}});
     app.appDelegate->applicationDidFinishLaunching();
 
-    // Started in place of a replaced instance, for a launch that asked for the panel: it comes
-    // up below the icon, as a reopen puts it. An XEmbed tray moves the icon into place a moment
-    // after it took it, so the panel waits for the icon to stay put, within a bound, rather
-    // than open where the icon was on its way. (A tray whose icon sits at the very origin of
-    // the screen costs the panel that bound.)
-    QTimer iconPlaced;
-    QByteArray startToken(start.activationToken);
-    if (start.showPanel) {
-        *activationToken = startToken.toStdString();
-        const auto giveUpAt = std::chrono::steady_clock::now() + iconPlacedWithin;
-        auto lastPlace = std::make_shared<std::pair<std::optional<QRect>, int>>();
-        const auto reopenOncePlaced = [&app, &iconPlaced, &startToken, giveUpAt, lastPlace] {
-            StatusItem* item = app.appDelegate->statusItem();
-            const std::optional<QRect> place = item->anchor();
-            auto& [last, samePolls] = *lastPlace;
-            samePolls = place == last ? samePolls + 1 : 0;
-            last = place;
-            // Before the tray takes it in, the icon's window sits at the screen's origin.
-            const bool settledInPlace = isUsableAnchor(place) && place->topLeft() != QPoint() &&
-                                        samePolls >= iconStillPolls;
-            const bool waiting = !item->isSettled() || (item->isInTray() && !settledInPlace);
-            if (waiting && std::chrono::steady_clock::now() < giveUpAt) {
-                iconPlaced.start();
-                return;
-            }
-            app.appDelegate->applicationShouldHandleReopen(false, startToken);
-        };
-        iconPlaced.setSingleShot(true);
-        iconPlaced.setInterval(iconPlacedPollMs);
-        QObject::connect(&iconPlaced, &QTimer::timeout, app.appDelegate.get(), reopenOncePlaced);
-        // Polled from the start, the desktop's answer about the tray included: until then the
-        // icon is not in a tray, and a reopen that comes meanwhile joins this one.
-        iconPlaced.start();
-    }
-
-    QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(),
-                     [&app, activationToken, &iconPlaced, &startToken](const QByteArray& token) {
-                         *activationToken = token.toStdString();
-                         // The panel waits for the icon already: it comes up with this token.
-                         if (iconPlaced.isActive()) {
-                             startToken = token;
-                             return;
-                         }
-                         app.appDelegate->applicationShouldHandleReopen(false, token);
-                     });
+    // A reopen that comes before the icon was seen in place waits for it to stay put, within a
+    // bound from the start, rather than open the panel where the icon was on its way: an XEmbed
+    // tray moves the icon into place a moment after it took it. Such a reopen comes from the
+    // launch that started this instance in place of a replaced one, and from any launch beside
+    // it, which may even have met no instance at all (the replaced one gone, this one not yet
+    // holding the lock) and started nothing. Reopens that come meanwhile are folded into one.
+    // (A tray whose icon sits at the very origin of the screen costs the panel that bound.)
+    QTimer iconPoll;
+    const auto giveUpAt = std::chrono::steady_clock::now() + iconPlacedWithin;
+    std::optional<QRect> lastPlace;
+    int samePolls = 0;
+    bool iconSeenPlaced = false;
+    std::optional<QByteArray> pendingReopen;
+    const auto reopenOncePlaced = [&] {
+        StatusItem* item = app.appDelegate->statusItem();
+        const std::optional<QRect> place = item->anchor();
+        samePolls = place == lastPlace ? samePolls + 1 : 0;
+        lastPlace = place;
+        // Before the tray takes it in, the icon's window sits at the screen's origin.
+        const bool settledInPlace =
+            isUsableAnchor(place) && place->topLeft() != QPoint() && samePolls >= iconStillPolls;
+        const bool waiting = !item->isSettled() || (item->isInTray() && !settledInPlace);
+        if (waiting && std::chrono::steady_clock::now() < giveUpAt) {
+            iconPoll.start();
+            return;
+        }
+        iconSeenPlaced = true;
+        if (pendingReopen)
+            app.appDelegate->applicationShouldHandleReopen(false,
+                                                           *std::exchange(pendingReopen, {}));
+    };
+    iconPoll.setSingleShot(true);
+    iconPoll.setInterval(iconPlacedPollMs);
+    QObject::connect(&iconPoll, &QTimer::timeout, app.appDelegate.get(), reopenOncePlaced);
+    const auto reopen = [&app, activationToken, &iconSeenPlaced, &pendingReopen,
+                         &iconPoll](const QByteArray& token) {
+        *activationToken = token.toStdString();
+        if (iconSeenPlaced) {
+            app.appDelegate->applicationShouldHandleReopen(false, token);
+            return;
+        }
+        pendingReopen = token;
+        if (!iconPoll.isActive())
+            iconPoll.start();
+    };
+    // Polled from the start, the desktop's answer about the tray included: until then the icon
+    // is not in a tray.
+    if (start.showPanel)
+        reopen(QByteArray(start.activationToken));
+    QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(), reopen);
 
     // Start-up leaves much freed memory inside the heap (the settings parsed, the fonts
     // configured, the interface laid out); once the program idles, give those pages back,
