@@ -401,3 +401,72 @@ TEST_F(LauncherTest, AReplacedInstanceOfAnotherUserIsNeverEnded) {
     EXPECT_EQ(nobody.lines(), (Lines{"reopen/2", "reopen"}));
     EXPECT_TRUE(nobody.running()) << "a process of another user was ended";
 }
+
+// An installed launcher loads the module installed beside it, and only if it comes from its
+// own build: one of another build (an upgrade half done, a file copied in by hand) is named
+// with its build, and its entry is never called.
+TEST_F(LauncherTest, AMissingModuleOrOneOfAnotherBuildIsNamedAndNeverRun) {
+    const std::filesystem::path launcher = temp.makeFolder("prefix/bin") / "zorvant";
+    std::filesystem::copy_file(ZORVANT_INSTALLED_BINARY, launcher);
+    const std::filesystem::path module =
+        (temp / "prefix/bin" / ZORVANT_INSTALLED_MODULE).lexically_normal();
+    const std::vector<std::string> session = {"XDG_RUNTIME_DIR=" + runtime.native(),
+                                              "DISPLAY=:999"};
+
+    const Result missing = run({launcher}, session);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(isOneLine(missing.err)) << missing.err;
+    EXPECT_NE(missing.err.find("not installed completely"), std::string::npos) << missing.err;
+
+    std::filesystem::create_directories(module.parent_path());
+    std::filesystem::copy_file(ZORVANT_FOREIGN_MODULE, module);
+    const Result foreign = run({launcher}, session);
+    EXPECT_EQ(foreign.status, 1) << "the module's entry ran";
+    EXPECT_TRUE(isOneLine(foreign.err)) << foreign.err;
+    for (const std::string& words :
+         {std::string("libzorvant-gui.so is from build \"another-build\""),
+          std::string("not from the launcher's build"), std::string("reinstall Zorvant")})
+        EXPECT_NE(foreign.err.find(words), std::string::npos) << foreign.err;
+}
+
+// Without $XDG_RUNTIME_DIR the lock lies in a private folder under $TMPDIR, named by the
+// numeric user id: no user name is looked up, and a user id that names no user (a container's,
+// one of a directory service that does not answer) works as well. The folder is made private
+// again if it was opened up, and refused if it is another user's.
+TEST_F(LauncherTest, WithoutARuntimeFolderTheLockLiesInAFolderNamedByTheUserId) {
+    ::chmod(temp.path().c_str(), 0777);
+    const std::vector<std::string> session = {"TMPDIR=" + temp.path().native()};
+    const std::filesystem::path folder = temp / ("runtime-" + std::to_string(::geteuid()));
+    const auto mode = [](const std::filesystem::path& path) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+
+    Result result = run({ZORVANT_BINARY}, session);
+    EXPECT_NE(result.err.find("neither DISPLAY nor WAYLAND_DISPLAY"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(mode(folder), 0700u);
+    EXPECT_TRUE(std::filesystem::exists(folder / "zorvant.lock"));
+
+    ::chmod(folder.c_str(), 0755);
+    result = run({ZORVANT_BINARY}, session);
+    EXPECT_NE(result.err.find("neither DISPLAY"), std::string::npos) << result.err;
+    EXPECT_EQ(mode(folder), 0700u);
+
+    if (::geteuid() != 0)
+        return;
+    // Root can be a user id that names no one, and can give the folder to another user.
+    const std::vector<std::string> asUnknown = {
+        "/usr/bin/setpriv", "--reuid=54321", "--regid=54321", "--clear-groups", "--",
+        ZORVANT_BINARY};
+    result = run(asUnknown, session);
+    EXPECT_NE(result.err.find("neither DISPLAY"), std::string::npos) << result.err;
+    EXPECT_EQ(mode(temp / "runtime-54321"), 0700u);
+    EXPECT_TRUE(std::filesystem::exists(temp / "runtime-54321" / "zorvant.lock"));
+
+    ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    result = run({ZORVANT_BINARY}, session);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(folder.native() + ": it belongs to another user"), std::string::npos)
+        << result.err;
+}
