@@ -9,11 +9,10 @@ namespace {
 
 constexpr std::string_view deletedMark = " (deleted)";
 
-bool executableReplaced(const std::string& proc) {
+std::string executable(const std::string& proc) {
     char target[4096];
     const ssize_t length = ::readlink((proc + "/exe").c_str(), target, sizeof target);
-    return length > 0 &&
-           std::string_view(target, static_cast<std::size_t>(length)).ends_with(deletedMark);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
 
 // Read in blocks, not line by line: a Qt program maps a few hundred files, and a hotkey waits.
@@ -46,5 +45,13 @@ bool moduleReplaced(const std::string& proc, std::string_view moduleFileName) {
 
 bool ProgramFiles::replaced(pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    return executableReplaced(proc) || moduleReplaced(proc, moduleFileName);
+    return executable(proc).ends_with(deletedMark) || moduleReplaced(proc, moduleFileName);
+}
+
+bool ProgramFiles::runsZorvant(pid_t pid) {
+    const std::string target = executable("/proc/" + std::to_string(pid));
+    std::string_view path = target;
+    if (path.ends_with(deletedMark))
+        path.remove_suffix(deletedMark.size());
+    return path.ends_with("/" + std::string(executableFileName));
 }

@@ -13,8 +13,12 @@
 // instance to ask of itself.
 class ProgramFiles {
 public:
-    // The module's file name, as app/CMakeLists.txt names it.
+    // The file names of the executable and of the module, as app/CMakeLists.txt names them.
+    static constexpr std::string_view executableFileName = "zorvant";
     static constexpr std::string_view moduleFileName = "libzorvant-gui.so";
 
     static bool replaced(pid_t pid);
+    // Whether the process runs an executable named as Zorvant's, replaced or not: before a
+    // launch ends a process, more than the socket it answered on vouches that it is Zorvant.
+    static bool runsZorvant(pid_t pid);
 };

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -140,6 +141,19 @@ SingleInstance::LockState SingleInstance::tryLock() {
     return LockState::taken;
 }
 
+pid_t SingleInstance::lockHolder() const {
+    char text[16];
+    const ssize_t length = ::pread(m_lock, text, sizeof text - 1, 0);
+    if (length <= 0)
+        return 0;
+    text[length] = '\0';
+    char* end = nullptr;
+    const long pid = std::strtol(text, &end, 10);
+    return end != text && *end == '\n' && pid > 0 && pid <= std::numeric_limits<pid_t>::max()
+               ? static_cast<pid_t>(pid)
+               : 0;
+}
+
 SingleInstance::Exchange SingleInstance::deliver(const std::string& request) {
     const std::filesystem::path path = socketPath();
     if (!fitsSocketAddress(path))
@@ -236,8 +250,12 @@ SingleInstance::Outcome SingleInstance::claimOrReopen(std::string_view activatio
         case Delivery::hungUp:
             // A version 1 instance knows nothing of upgrades: look at its files from here.
             // SIGTERM ends it cleanly; one that has not reached its event loop yet has nothing
-            // to save, and ends at once.
-            if (exchange.peer > 0 && ProgramFiles::replaced(exchange.peer)) {
+            // to save, and ends at once. Only the process that answered on the socket, holds
+            // the lock by its own word and runs Zorvant is ended: not one that a launch beside
+            // this one replaced already (the lock names the new instance then), nor a process
+            // that took the old one's PID.
+            if (exchange.peer > 0 && exchange.peer == lockHolder() &&
+                ProgramFiles::runsZorvant(exchange.peer) && ProgramFiles::replaced(exchange.peer)) {
                 ::kill(exchange.peer, SIGTERM);
                 replace();
                 break;

@@ -94,6 +94,8 @@ private:
 
     bool prepareFolder();
     LockState tryLock();
+    // The PID that the lock's holder wrote into it; 0 when it wrote none that reads as one.
+    pid_t lockHolder() const;
     Exchange deliver(const std::string& request);
     bool fail(std::string_view what, int error);
 
