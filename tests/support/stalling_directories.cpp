@@ -13,8 +13,7 @@ bool isUnder(const std::filesystem::path& under, const std::filesystem::path& fo
     return end == under.end();
 }
 
-template <class Map>
-auto findUnder(const Map& locations, const std::filesystem::path& folder) {
+template <class Map> auto findUnder(const Map& locations, const std::filesystem::path& folder) {
     for (auto it = locations.begin(); it != locations.end(); ++it) {
         if (isUnder(it->first, folder))
             return it;
