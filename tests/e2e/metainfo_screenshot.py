@@ -11,7 +11,7 @@ import subprocess
 import sys
 import tempfile
 
-from zorvant_e2e import CHOOSER, PANEL, Session, check, run_road, wait_for
+from zorvant_e2e import PANEL, Session, check, run_road, wait_for
 
 # Typed number, then the docket folder it opens, relative to the root.
 OPENED = [("98712", "a-987/98712 Estate of Brown"),
@@ -37,11 +37,7 @@ def take(session, screenshots):
         os.makedirs(os.path.join(session.root, folder), exist_ok=True)
     session.start_desktop()
     icon = session.launch_to_panel()
-    session.press("shift+Tab", "space")
-    wait_for("the folder chooser", lambda: session.window(CHOOSER, True))
-    session.enter(session.root)
-    wait_for("the panel back after the chooser",
-             lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+    session.choose_root()
     # Shown anew, the panel puts the keyboard into the number field.
     session.click(icon)
     wait_for("the panel to hide on a click", lambda: not session.window(PANEL))

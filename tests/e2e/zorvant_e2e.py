@@ -217,6 +217,15 @@ class Session:
         self.xdotool("mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
         self.last_click = time.monotonic()
 
+    def choose_root(self):
+        # Through the panel's chooser, as a user does it: the button, the root typed, Return;
+        # until the panel is back.
+        self.press("shift+Tab", "space")
+        wait_for("the folder chooser", lambda: self.window(CHOOSER, True))
+        self.enter(self.root)
+        wait_for("the panel back after the chooser",
+                 lambda: not self.window(CHOOSER) and self.window(PANEL, True))
+
     def press(self, *keys):
         self.xdotool("key", "--delay", "40", *keys)
 

@@ -17,7 +17,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from zorvant_e2e import (CHOOSER, PANEL, Session, accessible_tree, check, field_text,  # noqa: E402
+from zorvant_e2e import (PANEL, Session, accessible_tree, check, field_text,  # noqa: E402
                          focused, run_road, wait_for)
 from zorvant_stall_e2e import SEARCHING, Stall  # noqa: E402
 
@@ -97,11 +97,7 @@ class Situation:
         session = self.session
         self.stall.set(None)
         icon = session.launch_to_panel()
-        session.press("shift+Tab", "space")
-        wait_for("the folder chooser", lambda: session.window(CHOOSER, True))
-        session.enter(session.root)
-        wait_for("the panel back after the chooser",
-                 lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+        session.choose_root()
         # The X server hands the focus back before Qt has taken it.
         wait_for("the keyboard back on the chooser's button, not on %r" % (focused(),),
                  lambda: focused() == ("push button", "Select Root 'dockets' Folder"))

@@ -7,26 +7,12 @@
 
 #include "platform/worker_thread.h"
 #include "resolve/entry_finder.h"
+#include "support/eventually.h"
 #include "support/queued_main_thread.h"
 #include "support/stalling_directories.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Polls for a state that worker threads reach, for a bounded while.
-template <class Condition> bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-} // namespace
 
 // A finder over folders of a share that can be held up while opening or part way through
 // reading, with at most two stuck listings per share, and answers that wait in a queue.

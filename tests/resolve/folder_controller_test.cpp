@@ -15,26 +15,12 @@
 #include "platform/worker_thread.h"
 #include "resolve/folder_controller.h"
 #include "support/docket_fixture.h"
+#include "support/eventually.h"
 #include "support/queued_main_thread.h"
 #include "support/stalling_directories.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-namespace {
-
-// Polls for a state that worker threads reach, for a bounded while.
-template <class Condition> bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-} // namespace
 
 // Lookups are answered through a queue that stands for the main thread; the folders are read
 // through a reader that can be held up like a share that has stopped answering.

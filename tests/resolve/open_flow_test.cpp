@@ -1,10 +1,8 @@
-#include <chrono>
-#include <thread>
-
 #include <gtest/gtest.h>
 
 #include "resolve/open_flow.h"
 #include "support/docket_fixture.h"
+#include "support/eventually.h"
 #include "support/queued_main_thread.h"
 #include "support/stalling_directories.h"
 
@@ -34,13 +32,7 @@ protected:
     }
     // Waits, a bounded while, until no listing of the root's folders runs.
     bool listingsEnd() const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (controller->finder().runningListings(root) > 0) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return eventually([&] { return controller->finder().runningListings(root) == 0; });
     }
     std::string recents() const {
         std::string result;
