@@ -130,6 +130,11 @@ ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOp
     m_notAnsweringDelay.setSingleShot(true);
     setNotAnsweringDelay(notAnsweringDelay);
     connect(&m_notAnsweringDelay, &QTimer::timeout, this, [this] { m_flow.lookupTimedOut(); });
+    m_rootCheckPatience.setSingleShot(true);
+    connect(&m_rootCheckPatience, &QTimer::timeout, this, [this] {
+        m_rootCheckOverdue = true;
+        refresh();
+    });
     // Whatever takes the keyboard is scrolled into view, when the panel is too small to show
     // all of its content at once.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -150,6 +155,8 @@ ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOp
             // to the user (the dialog keeps the panel from the chooser meanwhile).
             if (!m_flow.showConflict)
                 m_flow.errorMessage.reset();
+            m_rootCheckPatience.stop();
+            m_rootCheckOverdue = false;
         }
         scheduleRefresh();
     });
@@ -340,9 +347,16 @@ void ContentView::refresh() {
     m_rootPath->setVisible(root.has_value());
     if (root)
         m_rootPath->setFullText(displayPath(*root));
+    const bool checking = m_model->rootStatus() == FolderModel::RootStatus::checking;
+    if (!checking) {
+        m_rootCheckPatience.stop();
+        m_rootCheckOverdue = false;
+    } else if (!m_rootCheckOverdue && !m_rootCheckPatience.isActive()) {
+        m_rootCheckPatience.start();
+    }
     switch (m_model->rootStatus()) {
     case FolderModel::RootStatus::checking:
-        m_rootStatus->setText(tr("Checking…"));
+        m_rootStatus->setText(m_rootCheckOverdue ? tr("Not answering") : tr("Checking…"));
         break;
     case FolderModel::RootStatus::notAnswering:
         m_rootStatus->setText(tr("Not answering"));
@@ -459,6 +473,7 @@ void ContentView::lookupStarted() {
 
 void ContentView::setNotAnsweringDelay(std::chrono::milliseconds delay) {
     m_notAnsweringDelay.setInterval(static_cast<int>(delay.count()));
+    m_rootCheckPatience.setInterval(static_cast<int>(delay.count()));
 }
 
 void ContentView::lookupAnswered() {

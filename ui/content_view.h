@@ -45,8 +45,8 @@ public:
     // Where no tray shows the icon, the panel says how to bring it back once closed.
     void setTrayMissing(bool missing);
 
-    // How long a lookup may wait for the file server before the panel says that it does not
-    // answer, and gives the lookup up.
+    // How long a lookup, or the root's check, may wait for the file server before the panel
+    // says that it does not answer (and gives the lookup up).
     static constexpr std::chrono::milliseconds notAnsweringDelay{10000};
     // A shorter wait, for tests.
     void setNotAnsweringDelay(std::chrono::milliseconds delay);
@@ -117,6 +117,9 @@ private:
     QTimer m_searchingDelay;
     // Gives a search up once it has waited too long for the file server.
     QTimer m_notAnsweringDelay;
+    // The same patience for the root's check: past it, the root's share is said not to answer.
+    QTimer m_rootCheckPatience;
+    bool m_rootCheckOverdue = false;
 
     Connection m_modelChanges;
     Connection m_focusRequests;

@@ -181,6 +181,10 @@ def down_at_login(situation):
     session.shot("checking-root")
     session.enter(DOCKET)
     situation.expect_not_answering(time.monotonic())
+    # The root's check has waited as long: beside the root, no "Checking…" for ever.
+    situation.expect(lambda: "the root's share is not said to be not answering: %r"
+                             % (situation.items(),),
+                     lambda: ("label", "Not answering") in situation.items(), 5)
     situation.expect_caught(mark, ("stat", "stat64", "lstat", "lstat64", "fstatat",
                                    "fstatat64", "statx", "access", "faccessat", "open",
                                    "open64", "openat", "openat64", "realpath", "opendir",

@@ -320,8 +320,9 @@ TEST_F(ContentViewTest, ARootInsideABucketIsTakenWithAHintAtTheFolderAbove) {
             << c.chosen;
         EXPECT_TRUE(QTest::qWaitFor([&] { return note->isVisible() == !c.hint.empty(); }))
             << c.chosen;
-        if (!c.hint.empty())
+        if (!c.hint.empty()) {
             EXPECT_EQ(note->text().toStdString(), c.hint);
+        }
     }
     EXPECT_TRUE(fs::is_empty(fresh));
 }
