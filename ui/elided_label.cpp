@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "ui/button_text.h"
+
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setWordWrap(false);
@@ -12,7 +14,8 @@ void ElidedLabel::setFullText(const QString& text) {
     if (text == this->text())
         return;
     setText(text);
-    setToolTip(text);
+    // The whole path, shown as it is named even when it looks like markup.
+    setToolTip(plainToolTip(text));
 }
 
 QString ElidedLabel::shownText() const {

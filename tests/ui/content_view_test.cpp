@@ -721,3 +721,13 @@ TEST_F(ContentViewTest, SaysTheFileServerIsNotAnsweringAndClearingOrANewRootGive
     EXPECT_FALSE(find("conflictSheet")->isVisible());
     EXPECT_TRUE(opener->opened.empty());
 }
+
+// A root's path that looks like markup is tipped as it is named, as the recents' names are.
+TEST(ElidedLabelTest, TipsAPathThatLooksLikeMarkupAsItIsNamed) {
+    ElidedLabel label;
+    label.setFullText(QStringLiteral("/srv/<b>dockets</b>"));
+    EXPECT_TRUE(label.toolTip().contains(QStringLiteral("/srv/&lt;b&gt;dockets&lt;/b&gt;")))
+        << label.toolTip().toStdString();
+    label.setFullText(QStringLiteral("/srv/dockets"));
+    EXPECT_EQ(label.toolTip(), QStringLiteral("/srv/dockets"));
+}
