@@ -191,6 +191,9 @@ class Session:
         found = self.xdotool("search", "--onlyvisible", "--name", name).split()[:1]
         return next((w for w in found if not focused or self.xdotool("getwindowfocus") == w), None)
 
+    def windows(self, name):
+        return self.xdotool("search", "--onlyvisible", "--name", name).split()
+
     def geometry(self, window):
         values = dict(line.split("=") for line in
                       self.xdotool("getwindowgeometry", "--shell", window).splitlines())
@@ -452,6 +455,34 @@ def road(session, tree):
     wait_for("the panel to hide on a click", lambda: not session.window(PANEL))
     session.click(icon)
     wait_for("the focused panel again", lambda: session.window(PANEL, True))
+
+    # A typed folder that does not exist: the chooser refuses it in a box of its own, and
+    # nothing in the share changes, nor the root.
+    share, settings = share_listing(root), session.settings()
+    check(b"dockets" in root and "dockets" in settings, "no root chosen: %r" % settings)
+    session.press("shift+Tab", "space")
+    chooser = wait_for("the folder chooser again", lambda: session.window(CHOOSER, True))
+    session.enter(session.root + "/a-123/12399 Not Here")
+    box = wait_for("the chooser's box saying the folder is not there", lambda: next(
+        (w for w in session.windows(CHOOSER) if w != chooser), None))
+    wait_for("the keyboard in the box", lambda: session.xdotool("getwindowfocus") == box)
+    session.shot("chooser-not-found")
+    session.press("Return")
+    wait_for("the box to close", lambda: session.windows(CHOOSER) == [chooser])
+    # The X server gives the keyboard to no window when the box goes; a window manager would
+    # give it back to the chooser, and without one the test does.
+    session.xdotool("windowfocus", "--sync", chooser)
+    session.press("Escape")
+    wait_for("the panel back after the chooser",
+             lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+    check(share_listing(root) == share, "the chooser changed the share")
+    check(session.settings() == settings,
+          "the root changed:\n%s\nnow\n%s" % (settings, session.settings()))
+
+    session.click(icon)
+    wait_for("the panel to hide on a click", lambda: not session.window(PANEL))
+    session.click(icon)
+    wait_for("the focused panel again", lambda: session.window(PANEL, True))
     # Typed right after the click, the keys go to the number field. A new message takes the
     # old one's place, and is announced as it does.
     session.enter("99999")
@@ -606,6 +637,17 @@ def look(session, tree, gtk):
     wait_for("the recents cleared", lambda: "@ByteArray([])" in session.settings())
     session.shot("cleared")
     check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
+
+
+def share_listing(root):
+    # Every name under the root, with its kind, size and modification time: what a change to
+    # the share would show in.
+    listing = []
+    for folder, folders, files in os.walk(root):
+        for path in [folder] + [os.path.join(folder, name) for name in folders + files]:
+            status = os.lstat(path)
+            listing.append((path, status.st_mode, status.st_size, status.st_mtime_ns))
+    return sorted(listing)
 
 
 def run_road(session, road, failure_shot=False, cleanup=None):
