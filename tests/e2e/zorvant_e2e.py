@@ -284,6 +284,11 @@ class Session:
             return self.read("cfg/Zorvant/Zorvant.ini").decode(errors="replace")
         return ""
 
+    def setting(self, key):
+        # The line of the settings file that holds the key, as Zorvant wrote it.
+        return next((line for line in self.settings().splitlines()
+                     if line.startswith(key + "=")), "")
+
     def seed_recents(self, names):
         # The settings file as Zorvant writes it, holding these recent J dockets, newest first.
         dockets = [{"kind": "j", "docketKey": str(int(name[1:7])), "displayName": name,
@@ -608,12 +613,20 @@ def look(session, tree, gtk):
     wait_for("the chooser %r to fit the screen" % (session.geometry(chooser),),
              lambda: session.on_screen(chooser))
     session.shot("chooser")
+    share = share_listing(session.root)
     if gtk:
-        session.press("Escape")
+        # GTK's chooser, which the GTK theme offers, completed a typed ".../dockets/" to
+        # ".../dockets/a-" and made that folder on Return. The chooser here is Qt's whichever
+        # theme is loaded: it takes the folder as typed, and makes nothing.
+        session.enter(session.root + "/")
     else:
         session.enter(session.root)
     wait_for("the panel back after the chooser",
              lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+    check(share_listing(session.root) == share, "the chooser changed the share")
+    chosen = wait_for("the root in the settings", lambda: (lambda line: session.root in line and line)(
+        session.setting("rootFolderBookmark")))
+    check(session.root + "/a-" not in chosen, "a bucket chosen as the root: " + chosen)
     # Keys go nowhere until Qt has taken the focus back as well: its focus ring shows then.
     if tree:
         wait_for("the keyboard back on the chooser's button, not on %r" % (focused(),),
