@@ -637,7 +637,14 @@ def look(session, tree, gtk):
     if gtk:
         # GTK's chooser, which the GTK theme offers, completed a typed ".../dockets/" to
         # ".../dockets/a-" and made that folder on Return. The chooser here is Qt's whichever
-        # theme is loaded: it takes the folder as typed, and makes nothing.
+        # theme is loaded: its window comes on the X connection of the panel's, where GTK's
+        # would come on GTK's own (with Xvfb's 256 clients, 21 bits of a window's id are the
+        # client's own). It takes the folder as typed, and makes nothing.
+        clients = {int(window) >> 21 for window in
+                   session.xdotool("search", "--class", "zorvant").split()}
+        check(len(clients) == 2, "GTK has no X connection of its own: the theme is not loaded")
+        check(int(chooser) >> 21 == int(panel) >> 21,
+              "the chooser %s is not on the panel's X connection (%s)" % (chooser, panel))
         session.enter(session.root + "/")
     else:
         session.enter(session.root)
