@@ -102,7 +102,9 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
             if (x != 0 || y != 0)
                 m_lastClick = QPoint(x, y);
             Q_EMIT clicked(QByteArray::fromStdString(activationToken));
-            if (isGnome() && !m_firstGestureSeen)
+            // Every Activate may be the first half of a double click, except GNOME's after
+            // its first gesture: those are double clicks already.
+            if (!isGnome() || !m_firstGestureSeen)
                 awaitSecondHalf();
         });
     m_contextMenuRequests = m_statusNotifierItem->observeContextMenuRequests(
@@ -126,12 +128,13 @@ bool StatusItem::isSecondHalfOfADoubleClick() {
 }
 
 void StatusItem::awaitSecondHalf() {
-    // GNOME's tray extension turns a double click into Activate. Until it has seen the item
-    // answer one, it may make the first double click two Activates, on the press and on the
-    // release: one gesture, so one click. Timed from the end of the first, since showing the
-    // panel on a busy machine can outlast a double click while the second waits in the queue.
-    // Later double clicks, however quick, are one each, and elsewhere Activate is a single
-    // click, so nothing else is merged.
+    // Plasma's and XFCE's trays send each click of a double click as an Activate, so the
+    // second would close what the first opened: one gesture, so one click. GNOME's tray
+    // extension turns a double click into Activate; until it has seen the item answer one, it
+    // may make the first double click two Activates, on the press and on the release. Its
+    // later double clicks, however quick, are one each, and so toggle. Timed from the end of
+    // the first, since showing the panel on a busy machine can outlast a double click while
+    // the second waits in the queue.
     m_firstGestureSeen = true;
     m_awaitingSecondHalf = true;
     // Keys or a click in between make it two gestures, whatever the clock says.

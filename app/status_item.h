@@ -49,8 +49,8 @@ public:
     std::optional<QRect> anchor() const;
 
 Q_SIGNALS:
-    // A click on the icon: a left click, or GNOME's double click. The token is the one a
-    // StatusNotifierItem host passed along for Wayland, if any.
+    // A click on the icon: a left click, or a double click, whichever way the tray sends it.
+    // The token is the one a StatusNotifierItem host passed along for Wayland, if any.
     void clicked(const QByteArray& activationToken);
     // The menu's entry that shows the panel, or the second half of a double click on the
     // XEmbed icon.
@@ -72,7 +72,8 @@ private:
     // Set once Qt turns out to speak StatusNotifierItem itself: its icon is then never shown.
     bool m_qtTrayIsStatusNotifier = false;
     std::optional<QPoint> m_lastClick;
-    // GNOME's first double click on the icon, which its tray may send as two Activates.
+    // The second Activate of a double click, which most trays send as two; GNOME's only for
+    // its first gesture on an icon.
     bool m_firstGestureSeen = false;
     bool m_awaitingSecondHalf = false;
     QTimer m_secondHalfWindow;

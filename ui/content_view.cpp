@@ -308,13 +308,12 @@ void ContentView::buildInterface() {
     stack->addWidget(m_noRecentsNote);
     // Spare height goes below the last control, so that everything sits at the top.
     stack->addStretch(1);
-    m_trayNote = mutedNote(tr("No tray icon here: start Zorvant again, or press "
-                              "<a href=\"%1\">your shortcut</a>, to bring this panel back.")
-                               .arg(QLatin1String(hotkeyHelp)),
-                           "trayNote", m_body);
-    m_trayNote->setAccessibleName(
-        tr("No tray icon here: start Zorvant again, or press your shortcut, to bring this "
-           "panel back."));
+    // One short line: the panel is all a user without a tray has, and has no room to spare.
+    m_trayNote = mutedNote(
+        tr("No tray icon: start Zorvant again, or press <a href=\"%1\">your shortcut</a>.")
+            .arg(QLatin1String(hotkeyHelp)),
+        "trayNote", m_body);
+    m_trayNote->setAccessibleName(tr("No tray icon: start Zorvant again, or press your shortcut."));
     m_trayNote->setTextFormat(Qt::RichText);
     m_trayNote->setOpenExternalLinks(true);
     m_trayNote->setTextInteractionFlags(Qt::TextBrowserInteraction);

@@ -16,6 +16,7 @@ import dbus
 
 from kwin_fake_input import FakeInput
 from wayland_desktop import Accessibility, Desktop, check, wait_for, wait_for_value
+from zorvant_e2e import SHOWN_WITHIN, holds_for
 
 SCREEN = (1280, 800)
 PANEL_SIZE = (420, 420)
@@ -116,7 +117,8 @@ def road(desktop):
         for _, _, names in os.walk(runtime) for name in names), 60)
     log = desktop.path(desktop.launches[-1][1])
     wait_for("zorvant to find no tray", lambda: b"no system tray" in open(log, "rb").read(), 60)
-    check(not any(p["pid"] == running.pid for p in kwin.panels()), "a window at launch")
+    holds_for("no window at launch",
+              lambda: not any(p["pid"] == running.pid for p in kwin.panels()), SHOWN_WITHIN)
 
     check(desktop.finish(desktop.launch()) == 0, "the second launch did not exit 0")
     check_panel(active_panel(kwin, running.pid, "a second launch"))
@@ -143,6 +145,10 @@ def road(desktop):
     # Started from the applications menu: the panel comes up at once, centred, with the
     # keyboard in the number field.
     running = desktop.launch()
+    log = desktop.path(desktop.launches[-1][1])
+    wait_for("zorvant to find no tray", lambda: b"no system tray" in open(log, "rb").read(), 60)
+    wait_for("the panel within %g s of the no-tray line" % SHOWN_WITHIN,
+             lambda: any(p["pid"] == running.pid for p in kwin.panels()), SHOWN_WITHIN)
     check_panel(active_panel(kwin, running.pid, "a plain launch"))
     accessibility.wait_for_field("focused", lambda text, focused: focused)
     kwin.input.type("45")

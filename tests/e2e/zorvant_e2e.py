@@ -65,6 +65,20 @@ def wait_for(what, condition, timeout=30.0):
     return value
 
 
+def holds_for(what, condition, seconds):
+    # Polls condition() for as long as something it rules out could still come.
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        check(condition(), what)
+        time.sleep(0.05)
+
+
+# A plain launch shows its panel within this many seconds of the program's finding where its
+# icon goes (its icon showing, or its no-tray line), as the tests of a plain launch hold it to:
+# a launch that would show one has done so by then.
+SHOWN_WITHIN = 4.0
+
+
 def desktop_environment(log):
     # What a desktop script under tests/e2e/ printed for programs to join it: its export lines.
     return dict(shlex.split(line)[1].split("=", 1) for line in log.decode().splitlines()
@@ -191,6 +205,9 @@ class Session:
         found = self.xdotool("search", "--onlyvisible", "--name", name).split()[:1]
         return next((w for w in found if not focused or self.xdotool("getwindowfocus") == w), None)
 
+    def windows(self, name):
+        return self.xdotool("search", "--onlyvisible", "--name", name).split()
+
     def geometry(self, window):
         values = dict(line.split("=") for line in
                       self.xdotool("getwindowgeometry", "--shell", window).splitlines())
@@ -290,6 +307,11 @@ class Session:
             return self.read("cfg/Zorvant/Zorvant.ini").decode(errors="replace")
         return ""
 
+    def setting(self, key):
+        # The line of the settings file that holds the key, as Zorvant wrote it.
+        return next((line for line in self.settings().splitlines()
+                     if line.startswith(key + "=")), "")
+
     def seed_recents(self, names):
         # The settings file as Zorvant writes it, holding these recent J dockets, newest first.
         dockets = [{"kind": "j", "docketKey": str(int(name[1:7])), "displayName": name,
@@ -323,6 +345,7 @@ class Session:
         x, y, width, height = self.geometry(icon)
         check(len(windows) == 1 and width <= 64 and height <= 64,
               "more than the tray icon is visible at launch: %s, %dx%d" % (windows, width, height))
+        holds_for("no window but the icon at launch", lambda: not self.window(PANEL), SHOWN_WITHIN)
         self.shot("launch")
         self.click(icon)
         panel = wait_for("the focused panel after a click", lambda: self.window(PANEL, True))
@@ -461,6 +484,34 @@ def road(session, tree):
     wait_for("the panel to hide on a click", lambda: not session.window(PANEL))
     session.click(icon)
     wait_for("the focused panel again", lambda: session.window(PANEL, True))
+
+    # A typed folder that does not exist: the chooser refuses it in a box of its own, and
+    # nothing in the share changes, nor the root.
+    share, settings = share_listing(root), session.settings()
+    check(b"dockets" in root and "dockets" in settings, "no root chosen: %r" % settings)
+    session.press("shift+Tab", "space")
+    chooser = wait_for("the folder chooser again", lambda: session.window(CHOOSER, True))
+    session.enter(session.root + "/a-123/12399 Not Here")
+    box = wait_for("the chooser's box saying the folder is not there", lambda: next(
+        (w for w in session.windows(CHOOSER) if w != chooser), None))
+    wait_for("the keyboard in the box", lambda: session.xdotool("getwindowfocus") == box)
+    session.shot("chooser-not-found")
+    session.press("Return")
+    wait_for("the box to close", lambda: session.windows(CHOOSER) == [chooser])
+    # The X server gives the keyboard to no window when the box goes; a window manager would
+    # give it back to the chooser, and without one the test does.
+    session.xdotool("windowfocus", "--sync", chooser)
+    session.press("Escape")
+    wait_for("the panel back after the chooser",
+             lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+    check(share_listing(root) == share, "the chooser changed the share")
+    check(session.settings() == settings,
+          "the root changed:\n%s\nnow\n%s" % (settings, session.settings()))
+
+    session.click(icon)
+    wait_for("the panel to hide on a click", lambda: not session.window(PANEL))
+    session.click(icon)
+    wait_for("the focused panel again", lambda: session.window(PANEL, True))
     # Typed right after the click, the keys go to the number field. A new message takes the
     # old one's place, and is announced as it does.
     session.enter("99999")
@@ -527,7 +578,12 @@ def road(session, tree):
 
     # Started from the menu: the panel at once, below the icon, with the keyboard.
     session.running = session.launch()
+    wait_for("the tray icon", lambda: session.xdotool("search", "--onlyvisible", "--class",
+                                                      "zorvant"), 90)
+    iconed = time.monotonic()
     panel = wait_for("the focused panel at a plain launch", lambda: session.window(PANEL, True), 90)
+    check(time.monotonic() - iconed < SHOWN_WITHIN,
+          "the panel came %.1f s after the icon" % (time.monotonic() - iconed))
     icon = next(w for w in session.xdotool("search", "--onlyvisible", "--class", "zorvant").split()
                 if session.geometry(w)[2] <= 64)
     check(session.panel_fits(panel, icon), "panel %r is not below the icon %r at a plain launch"
@@ -586,12 +642,27 @@ def look(session, tree, gtk):
     wait_for("the chooser %r to fit the screen" % (session.geometry(chooser),),
              lambda: session.on_screen(chooser))
     session.shot("chooser")
+    share = share_listing(session.root)
     if gtk:
-        session.press("Escape")
+        # GTK's chooser, which the GTK theme offers, completed a typed ".../dockets/" to
+        # ".../dockets/a-" and made that folder on Return. The chooser here is Qt's whichever
+        # theme is loaded: its window comes on the X connection of the panel's, where GTK's
+        # would come on GTK's own (with Xvfb's 256 clients, 21 bits of a window's id are the
+        # client's own). It takes the folder as typed, and makes nothing.
+        clients = {int(window) >> 21 for window in
+                   session.xdotool("search", "--class", "zorvant").split()}
+        check(len(clients) == 2, "GTK has no X connection of its own: the theme is not loaded")
+        check(int(chooser) >> 21 == int(panel) >> 21,
+              "the chooser %s is not on the panel's X connection (%s)" % (chooser, panel))
+        session.enter(session.root + "/")
     else:
         session.enter(session.root)
     wait_for("the panel back after the chooser",
              lambda: not session.window(CHOOSER) and session.window(PANEL, True))
+    check(share_listing(session.root) == share, "the chooser changed the share")
+    chosen = wait_for("the root in the settings", lambda: (lambda line: session.root in line and line)(
+        session.setting("rootFolderBookmark")))
+    check(session.root + "/a-" not in chosen, "a bucket chosen as the root: " + chosen)
     # Keys go nowhere until Qt has taken the focus back as well: its focus ring shows then.
     if tree:
         wait_for("the keyboard back on the chooser's button, not on %r" % (focused(),),
@@ -615,6 +686,17 @@ def look(session, tree, gtk):
     wait_for("the recents cleared", lambda: "@ByteArray([])" in session.settings())
     session.shot("cleared")
     check(session.finish() == 0, "SIGTERM did not end zorvant cleanly")
+
+
+def share_listing(root):
+    # Every name under the root, with its kind, size and modification time: what a change to
+    # the share would show in.
+    listing = []
+    for folder, folders, files in os.walk(root):
+        for path in [folder] + [os.path.join(folder, name) for name in folders + files]:
+            status = os.lstat(path)
+            listing.append((path, status.st_mode, status.st_size, status.st_mtime_ns))
+    return sorted(listing)
 
 
 def run_road(session, road, failure_shot=False, cleanup=None):
