@@ -107,7 +107,7 @@ class XClient:
 def start_desktop(work):
     read_end, write_end = os.pipe()
     xvfb = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24",
-                  "-nolisten", "tcp"], pass_fds=(write_end,))
+                  "-nolisten", "tcp", "-nolisten", "local"], pass_fds=(write_end,))
     os.close(write_end)
     number = b""
     while not number.endswith(b"\n"):

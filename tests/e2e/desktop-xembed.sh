@@ -33,7 +33,7 @@ trap 'stop; exit 0' INT TERM
 
 # Each program ends with this script, also when the script is killed outright.
 mkfifo "$work/display"
-setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" &
+setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -nolisten local 3>"$work/display" &
 read -r display <"$work/display"
 export DISPLAY=":$display"
 

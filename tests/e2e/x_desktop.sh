@@ -1,4 +1,10 @@
 # Shared by the desktop scripts (sourced, not run): starting an X server's first clients.
+#
+# The scripts start Xvfb with -nolisten local. By default an X server also listens on an
+# abstract socket, which clients try first; the server of the run before, still on its way out
+# after giving up its display number, kept that name, and clients of the new server on the same
+# number reached the old one ("cannot open display"). With the socket file alone, a client
+# always reaches the server that took the number last.
 
 # Waits, a bounded while, until the X server in $DISPLAY takes clients. The server has already
 # said which display it is, but clients may still be turned away for a moment while the server
