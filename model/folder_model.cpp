@@ -4,6 +4,7 @@
 
 #include "model/unicode_text.h"
 #include "platform/background_task.h"
+#include "platform/directory_reader.h"
 #include "platform/log.h"
 
 FolderModel::FolderModel(FolderModelServices services) : m_services(std::move(services)) {

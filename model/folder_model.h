@@ -11,16 +11,14 @@
 #include "platform/blob.h"
 #include "platform/bookmark.h"
 #include "platform/clock.h"
-#include "platform/directory_reader.h"
 #include "platform/main_thread.h"
 #include "platform/security_scope.h"
 #include "platform/signal.h"
 #include "platform/user_defaults.h"
 #include "platform/worker_thread.h"
 
-// The platform services the model stands on, and through which the folder tree under its root
-// is read. Tests hand in their own store, access layer, clock, bookmark calls or folder
-// reader; the program uses the real ones.
+// The platform services the model stands on. Tests hand in their own store, access layer, clock
+// or bookmark calls; the program uses the real ones.
 struct FolderModelServices {
     std::shared_ptr<UserDefaults> defaults;
     std::shared_ptr<SecurityScope> securityScope = std::make_shared<SecurityScope>();
@@ -28,7 +26,6 @@ struct FolderModelServices {
     // These ask the file system, so they run on worker threads.
     std::function<Expected<Blob>(const std::filesystem::path&)> makeBookmark = ::makeBookmark;
     std::function<Expected<ResolvedBookmark>(const Blob&)> resolveBookmark = ::resolveBookmark;
-    OpenDirectory openDirectory = ::openDirectory;
     // Where the root folder is checked, and where the answer comes back. The program hands in
     // detached threads and its event loop; left empty, each step runs at once on the calling
     // thread, as tests of the rules want.

@@ -26,12 +26,9 @@ public:
     // reading failed part way.
     virtual std::optional<std::string_view> next();
 
-    // Whether the entry that next() returned last is a folder, or a link to one. Most file
-    // systems (NFS and SMB among them) say so in the listing itself; where one does not, the
-    // entry is looked up, on the calling thread.
-    bool isFolder() const;
-    // What the listing itself says of that entry: a folder or not, or none when it does not
-    // say (a link, or a file system that leaves the type out). Costs nothing.
+    // What the listing itself says of the entry that next() returned last: a folder or not, or
+    // none when it does not say (a link, or a file system that leaves the type out). Most file
+    // systems, NFS and SMB among them, say. Costs nothing.
     std::optional<bool> listedAsFolder() const;
 
     // Whether an error, rather than the end of the folder, stopped the listing.
@@ -48,8 +45,7 @@ private:
     void* m_handle = nullptr;
     bool m_failed = false;
     int m_error = 0;
-    // The last entry's type as the listing gave it, and its name for a lookup if that is not
-    // enough.
+    // The last entry's type as the listing gave it, and its name (none before the first).
     unsigned char m_type = 0;
     const char* m_name = nullptr;
 };

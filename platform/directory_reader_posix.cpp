@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include "platform/directory_reader.h"
 
@@ -48,16 +47,6 @@ std::optional<bool> DirectoryReader::listedAsFolder() const {
     if (!m_name || m_type == DT_UNKNOWN || m_type == DT_LNK)
         return std::nullopt;
     return m_type == DT_DIR;
-}
-
-bool DirectoryReader::isFolder() const {
-    if (!m_name)
-        return false;
-    if (const std::optional<bool> listed = listedAsFolder())
-        return *listed;
-    struct stat info {};
-    return ::fstatat(::dirfd(static_cast<DIR*>(m_handle)), m_name, &info, 0) == 0 &&
-           S_ISDIR(info.st_mode);
 }
 
 bool meansNotAnswering(int error) {

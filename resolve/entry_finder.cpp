@@ -218,19 +218,6 @@ void EntryFinder::find(const std::vector<EntrySearch>& searches, IsWanted isWant
     }
 }
 
-std::optional<FoundEntry> EntryFinder::findEntry(const std::string& prefix,
-                                                 const std::filesystem::path& folder) const {
-    const std::unique_ptr<DirectoryReader> reader = m_shared->openDirectory(folder);
-    if (!reader)
-        return std::nullopt;
-    const PrefixMatcher matcher(prefix);
-    while (const std::optional<std::string_view> name = reader->next()) {
-        if (matcher.matches(*name))
-            return FoundEntry{folder / *name, reader->isFolder()};
-    }
-    return std::nullopt;
-}
-
 std::size_t EntryFinder::runningListings(const std::filesystem::path& root) const {
     const std::lock_guard lock(m_shared->mutex);
     const auto it = m_shared->threads.find(root);

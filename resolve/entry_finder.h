@@ -58,14 +58,10 @@ public:
                 StartThread startThread = {}, std::size_t threadsPerRoot = defaultThreadsPerRoot);
 
     // Starts all the searches at once. Once the last has its answer, `done` gets the answers, in
-    // the order of the searches, from the main thread's queue: never inside this call. Nothing is
-    // delivered once `isWanted` says no.
+    // the order of the searches, from the main thread's queue: never inside this call, also when
+    // there are no searches. Nothing is delivered once `isWanted` says no.
     void find(const std::vector<EntrySearch>& searches, IsWanted isWanted,
               std::function<void(Found)> done) const;
-
-    // One search, on the calling thread.
-    std::optional<FoundEntry> findEntry(const std::string& prefix,
-                                        const std::filesystem::path& folder) const;
 
     // The listings of folders on the share whose threads have not ended.
     std::size_t runningListings(const std::filesystem::path& root) const;

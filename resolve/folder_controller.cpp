@@ -13,19 +13,15 @@ std::optional<EntrySearch> bucketSearch(const std::filesystem::path& root,
     return EntrySearch{root, std::move(*folder), prefix};
 }
 
-SearchAnswer answerOf(std::optional<FoundEntry> entry) {
-    return SearchAnswer{std::move(entry), false};
-}
-
 } // namespace
 
 FolderController::FolderController(std::shared_ptr<FolderModel> model,
                                    std::shared_ptr<DesktopOpener> opener,
+                                   OpenDirectory openDirectory,
                                    std::shared_ptr<MainThread> mainThread,
                                    EntryFinder::StartThread startThread)
     : model(std::move(model)), m_opener(std::move(opener)), m_mainThread(mainThread),
-      m_finder(this->model->services().openDirectory, std::move(mainThread),
-               std::move(startThread)) {}
+      m_finder(std::move(openDirectory), std::move(mainThread), std::move(startThread)) {}
 
 std::string FolderController::notAnsweringMessage() const {
     const auto& root = model->rootFolderURL() ? model->rootFolderURL() : model->bookmarkedRoot();
@@ -138,23 +134,6 @@ void FolderController::resolve(IsWanted isWanted, std::function<void(ResolveResu
     whenRootReady(std::move(isWanted), std::move(search));
 }
 
-ResolveResult FolderController::resolve() const {
-    std::string key = extractDigits(model->folderNumber());
-    if (key.empty())
-        return resolve_result::none{"Please enter digits"};
-    const std::optional<std::filesystem::path>& root = model->rootFolderURL();
-    if (!root)
-        return resolve_result::none{"Root folder not selected"};
-    const Lookup found = lookup(std::move(key), *root);
-    SearchAnswer legacy;
-    if (found.legacy)
-        legacy = answerOf(m_finder.findEntry(found.legacy->prefix, found.legacy->folder));
-    SearchAnswer j;
-    if (found.j)
-        j = answerOf(m_finder.findEntry(found.j->prefix, found.j->folder));
-    return decide(found.key, legacy, j, notAnsweringMessage());
-}
-
 void FolderController::openRecent(const RecentDocket& docket, IsWanted isWanted,
                                   std::function<void(std::optional<std::string>)> answer) {
     auto search = [self = std::weak_ptr<const FolderController*>(m_self), isWanted,
@@ -215,12 +194,4 @@ void FolderController::openRecent(const RecentDocket& docket, IsWanted isWanted,
             });
     };
     whenRootReady(std::move(isWanted), std::move(search));
-}
-
-std::optional<std::filesystem::path>
-FolderController::findEntry(const std::string& prefix, const std::filesystem::path& folder) const {
-    auto found = m_finder.findEntry(prefix, folder);
-    if (!found)
-        return std::nullopt;
-    return std::move(found->location);
 }

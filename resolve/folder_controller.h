@@ -29,26 +29,19 @@ public:
     // and its listings stop at their next entry.
     using IsWanted = EntryFinder::IsWanted;
 
+    // The folders under the root are read through `openDirectory`, on worker threads.
     FolderController(std::shared_ptr<FolderModel> model, std::shared_ptr<DesktopOpener> opener,
-                     std::shared_ptr<MainThread> mainThread,
+                     OpenDirectory openDirectory, std::shared_ptr<MainThread> mainThread,
                      EntryFinder::StartThread startThread = {});
 
     // Looks the typed number up as a Legacy and as a J docket. Changes nothing. The answer
     // comes from the main thread's queue, never inside this call.
     void resolve(IsWanted isWanted, std::function<void(ResolveResult)> answer) const;
 
-    // The same lookup with its listings on the calling thread, under a root already checked.
-    ResolveResult resolve() const;
-
     // Finds the recent docket's folder again, opens it and records it anew. Answers, from the
     // main thread's queue, the message to show, or none when the folder was opened.
     void openRecent(const RecentDocket& docket, IsWanted isWanted,
                     std::function<void(std::optional<std::string>)> answer);
-
-    // The first entry of the folder, in listing order, whose name begins with the prefix.
-    // A folder that is missing or cannot be read has no entries.
-    std::optional<std::filesystem::path> findEntry(const std::string& prefix,
-                                                   const std::filesystem::path& folder) const;
 
     // What a lookup says when the root's file server does not answer: it names the root.
     std::string notAnsweringMessage() const;

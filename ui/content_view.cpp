@@ -112,10 +112,11 @@ private:
 } // namespace
 
 ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOpener> opener,
-                         QWidget* parent)
+                         OpenDirectory openDirectory, QWidget* parent)
     : QWidget(parent), m_mainThread(std::make_shared<QtMainThread>(this)),
       m_model(std::make_shared<FolderModel>(onWorkerThreads(std::move(services), m_mainThread))),
-      m_controller(std::make_shared<FolderController>(m_model, opener, m_mainThread,
+      m_controller(std::make_shared<FolderController>(m_model, opener, std::move(openDirectory),
+                                                      m_mainThread,
                                                       m_model->services().startThread)),
       m_flow(m_controller, opener), m_repeatGuard(new KeyRepeatGuard(this)) {
     setObjectName(QStringLiteral("contentView"));

@@ -32,8 +32,9 @@ class RecentsList;
 class ContentView : public QWidget {
     Q_OBJECT
 public:
+    // Lookups read the folders under the root through `openDirectory`.
     ContentView(FolderModelServices services, std::shared_ptr<DesktopOpener> opener,
-                QWidget* parent = nullptr);
+                OpenDirectory openDirectory = ::openDirectory, QWidget* parent = nullptr);
     ~ContentView() override;
 
     const std::shared_ptr<FolderModel>& model() const { return m_model; }

@@ -47,11 +47,11 @@ protected:
     const fs::path j = temp.makeFolder("dockets/a-J0001/J000123 New");
     const fs::path legacy = temp.makeFolder("dockets/a-1/123 Old");
     StallingDirectories stalls;
-    const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root, stalls.opener());
+    const std::shared_ptr<FolderModel> model = makeDocketModel(temp, root);
     const std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
     const std::shared_ptr<QueuedMainThread> mainThread = std::make_shared<QueuedMainThread>();
     const std::shared_ptr<FolderController> controller =
-        std::make_shared<FolderController>(model, opener, mainThread);
+        std::make_shared<FolderController>(model, opener, stalls.opener(), mainThread);
     OpenFlow flow{controller, opener};
 };
 

@@ -6,10 +6,8 @@
 #include "platform/user_defaults.h"
 
 std::shared_ptr<FolderModel> makeDocketModel(const TempDir& temp,
-                                             const std::optional<std::filesystem::path>& root,
-                                             OpenDirectory reader) {
+                                             const std::optional<std::filesystem::path>& root) {
     FolderModelServices services{.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")};
-    services.openDirectory = std::move(reader);
     services.clock = [tick = 0.0]() mutable { return tick += 1.0; };
     auto model = std::make_shared<FolderModel>(std::move(services));
     if (root) {

@@ -23,9 +23,7 @@ public:
 };
 
 // A model over a defaults file inside the temporary folder, with the given root folder chosen
-// through a bookmark (or none chosen), reading folders through the given reader. Its clock
-// ticks one second per reading, so records made one after the other carry distinct, growing
-// times.
+// through a bookmark (or none chosen). Its clock ticks one second per reading, so records made
+// one after the other carry distinct, growing times.
 std::shared_ptr<FolderModel> makeDocketModel(const TempDir& temp,
-                                             const std::optional<std::filesystem::path>& root,
-                                             OpenDirectory reader = openDirectory);
+                                             const std::optional<std::filesystem::path>& root);

@@ -35,9 +35,8 @@ protected:
         temp.makeFolder("dockets/a-123/12345 Smith & Co");
         makeDocketModel(temp, root);
         view = std::make_unique<ContentView>(
-            FolderModelServices{.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini"),
-                                .openDirectory = stalls.opener()},
-            opener);
+            FolderModelServices{.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")},
+            opener, stalls.opener());
         view->resize(420, 420);
         view->show();
         view->activateWindow();
