@@ -1,7 +1,5 @@
 #include "resolve/folder_controller.h"
 
-#include "resolve/docket_naming.h"
-
 namespace {
 
 // The search of one bucket, or none when the bucket cannot be a folder of the root.
@@ -64,11 +62,11 @@ void FolderController::whenRootReady(IsWanted isWanted, std::function<void(RootO
 
 FolderController::Lookup FolderController::lookup(std::string key,
                                                   const std::filesystem::path& root) {
-    const DocketNames names = docketNames(key);
     Lookup lookup;
-    if (names.legacyBucket)
-        lookup.legacy = bucketSearch(root, *names.legacyBucket, key);
-    lookup.j = bucketSearch(root, names.jBucket, names.jName);
+    lookup.names = docketNames(key);
+    if (lookup.names.legacyBucket)
+        lookup.legacy = bucketSearch(root, *lookup.names.legacyBucket, key);
+    lookup.j = bucketSearch(root, lookup.names.jBucket, lookup.names.jName);
     lookup.key = std::move(key);
     return lookup;
 }
@@ -150,22 +148,15 @@ void FolderController::openRecent(const RecentDocket& docket, IsWanted isWanted,
             tell(std::move(*message));
             return;
         }
-        const std::filesystem::path& folder = std::get<std::filesystem::path>(root);
-        const std::string& key = docket.docketKey();
-        const DocketNames names = docketNames(key);
-        std::optional<EntrySearch> search;
-        std::string notFound;
-        if (docket.kind() == DocketKind::j) {
-            search = bucketSearch(folder, names.jBucket, names.jName);
-            notFound = "Folder not found for " + names.jName;
-        } else {
-            if (!names.legacyBucket) {
-                tell("Recent docket is invalid");
-                return;
-            }
-            search = bucketSearch(folder, *names.legacyBucket, key);
-            notFound = "Folder not found for " + key;
+        // The record's own kind alone: the other bucket is not searched.
+        const Lookup found = lookup(docket.docketKey(), std::get<std::filesystem::path>(root));
+        const bool isJ = docket.kind() == DocketKind::j;
+        if (!isJ && !found.names.legacyBucket) {
+            tell("Recent docket is invalid");
+            return;
         }
+        const std::optional<EntrySearch>& search = isJ ? found.j : found.legacy;
+        std::string notFound = "Folder not found for " + (isJ ? found.names.jName : found.key);
         if (!search) {
             tell(std::move(notFound));
             return;
@@ -175,7 +166,7 @@ void FolderController::openRecent(const RecentDocket& docket, IsWanted isWanted,
         controller.m_finder.find(
             {*search}, isWanted,
             [answer = std::move(answer), notFound = std::move(notFound),
-             notAnswering = controller.notAnsweringMessage(), key, kind = docket.kind(),
+             notAnswering = controller.notAnsweringMessage(), key = found.key, kind = docket.kind(),
              weakModel = std::weak_ptr<FolderModel>(controller.model),
              weakOpener =
                  std::weak_ptr<DesktopOpener>(controller.m_opener)](EntryFinder::Found entries) {
@@ -183,13 +174,13 @@ void FolderController::openRecent(const RecentDocket& docket, IsWanted isWanted,
                 const auto opener = weakOpener.lock();
                 if (!model || !opener)
                     return;
-                const SearchAnswer& found = entries.front();
-                if (!found.entry) {
-                    answer(found.notAnswering ? notAnswering : notFound);
+                const SearchAnswer& given = entries.front();
+                if (!given.entry) {
+                    answer(given.notAnswering ? notAnswering : notFound);
                     return;
                 }
-                opener->open(found.entry->location, found.entry->isFolder);
-                model->addRecent(key, kind, displayName(found.entry->location));
+                opener->open(given.entry->location, given.entry->isFolder);
+                model->addRecent(key, kind, displayName(given.entry->location));
                 answer(std::nullopt);
             });
     };

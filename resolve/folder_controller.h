@@ -10,6 +10,7 @@
 #include "model/folder_model.h"
 #include "platform/desktop_opener.h"
 #include "platform/main_thread.h"
+#include "resolve/docket_naming.h"
 #include "resolve/entry_finder.h"
 #include "resolve/resolve_result.h"
 
@@ -51,9 +52,11 @@ public:
     const std::shared_ptr<FolderModel> model;
 
 private:
-    // What resolving the typed number takes: its key and the searches of its two buckets.
+    // What finding a docket key's folders takes: the key, its names, and the searches of its two
+    // buckets (none where the key has no such bucket, or the bucket cannot be under the root).
     struct Lookup {
         std::string key;
+        DocketNames names;
         std::optional<EntrySearch> legacy;
         std::optional<EntrySearch> j;
     };
