@@ -96,8 +96,11 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
         statusNotifierBus.toStdString());
     m_activations = m_statusNotifierItem->observeActivation(
         [this](int x, int y, const std::string& activationToken) {
-            if (isSecondHalfOfADoubleClick())
+            if (isSecondHalfOfADoubleClick()) {
+                // The gesture is complete: the next Activate starts another.
+                endFirstGesture();
                 return;
+            }
             // A host that does not know where the click was passes the origin.
             if (x != 0 || y != 0)
                 m_lastClick = QPoint(x, y);
@@ -119,13 +122,6 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
 }
 
 StatusItem::~StatusItem() = default;
-
-bool StatusItem::isSecondHalfOfADoubleClick() {
-    if (!m_awaitingSecondHalf)
-        return false;
-    endFirstGesture();
-    return true;
-}
 
 void StatusItem::awaitSecondHalf() {
     // Plasma's and XFCE's trays send each click of a double click as an Activate, so the

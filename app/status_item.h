@@ -59,7 +59,7 @@ Q_SIGNALS:
     void settled();
 
 private:
-    bool isSecondHalfOfADoubleClick();
+    bool isSecondHalfOfADoubleClick() const { return m_awaitingSecondHalf; }
     void awaitSecondHalf();
     void endFirstGesture();
     bool eventFilter(QObject* watched, QEvent* event) override;
