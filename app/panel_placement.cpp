@@ -1,17 +1,12 @@
 #include "app/panel_placement.h"
 
-#include <algorithm>
 #include <utility>
+
+#include "ui/window_fit.h"
 
 namespace {
 
 constexpr int gap = 4;
-
-int clampInto(int start, int length, int areaStart, int areaLength) {
-    // A panel larger than the area keeps its top-left corner inside it.
-    const int last = std::max(areaStart, areaStart + areaLength - length);
-    return std::clamp(start, areaStart, last);
-}
 
 // Below the point when it lies in the upper half of the area, above it otherwise.
 int verticalNear(int top, int bottom, int panelHeight, const QRect& available) {
@@ -65,6 +60,6 @@ QPoint panelPosition(QSize panel, const QRect& available, const std::optional<QR
         position = {available.left() + (available.width() - panel.width()) / 2,
                     available.top() + (available.height() - panel.height()) / 2};
     }
-    return {clampInto(position.x(), panel.width(), available.left(), available.width()),
-            clampInto(position.y(), panel.height(), available.top(), available.height())};
+    // A panel larger than the area keeps its top-left corner inside it.
+    return movedInto(QRect(position, panel), available);
 }

@@ -14,4 +14,8 @@ TEST(WindowFitTest, ADialogIsMovedAndShrunkIntoTheArea) {
         EXPECT_EQ(fittedInto(window, area), expected) << window.x() << "," << window.y();
     // On a second screen to the left of the first.
     EXPECT_EQ(fittedInto({-100, 0, 800, 900}, {-1280, 0, 1280, 800}), QRect(-800, 0, 800, 800));
+    // Moved only, a rectangle larger than the area keeps its top-left corner inside it.
+    EXPECT_EQ(movedInto({900, 600, 600, 400}, area), QPoint(680, 400));
+    EXPECT_EQ(movedInto({-50, 10, 1400, 900}, area), QPoint(0, 28));
+    EXPECT_EQ(movedInto({200, 500, 1400, 900}, area), QPoint(0, 28));
 }
