@@ -11,7 +11,7 @@
 
 #include "app/panel_placement.h"
 #include "app/windowing_platform.h"
-#include "app/x11_window_hints.h"
+#include "platform/x11_window_hints.h"
 #include "ui/accessible_role.h"
 #include "ui/content_view.h"
 
@@ -110,7 +110,9 @@ void PanelWindow::activate(const QByteArray& activationToken) {
         !activationToken.isEmpty() && QGuiApplication::platformName() == QLatin1String("wayland");
     if (throughEnvironment)
         qputenv("XDG_ACTIVATION_TOKEN", activationToken);
-    passStartupId(windowHandle(), activationToken);
+    passStartupId(windowHandle(),
+                  std::string_view(activationToken.constData(),
+                                   static_cast<std::size_t>(activationToken.size())));
     raise();
     activateWindow();
     // Hidden and shown again before the X server has moved the focus away, the panel keeps the

@@ -1,4 +1,4 @@
-#include "app/x11_window_hints.h"
+#include "platform/x11_window_hints.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -58,14 +58,14 @@ void keepOutOfTaskLists(QWindow* window) {
     xcb_flush(connection);
 }
 
-void passStartupId(QWindow* window, const QByteArray& startupId) {
+void passStartupId(QWindow* window, std::string_view startupId) {
     xcb_connection_t* connection = x11Connection();
-    if (!connection || !window || startupId.isEmpty())
+    if (!connection || !window || startupId.empty())
         return;
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE,
                         static_cast<xcb_window_t>(window->winId()),
                         atom(connection, "_NET_STARTUP_ID"), atom(connection, "UTF8_STRING"), 8,
-                        static_cast<uint32_t>(startupId.size()), startupId.constData());
+                        static_cast<uint32_t>(startupId.size()), startupId.data());
     xcb_flush(connection);
 }
 

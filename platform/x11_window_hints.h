@@ -1,13 +1,13 @@
 #pragma once
 
 #include <optional>
-
-#include <QByteArray>
+#include <string_view>
 
 class QWindow;
 
-// What an X11 window manager (also GNOME's and KDE's on XWayland) needs to treat the panel as
-// a panel rather than an application window. Both do nothing on other windowing platforms.
+// The program's one place that speaks X11 itself: what an X11 window manager (also GNOME's and
+// KDE's on XWayland) needs to treat the panel as a panel rather than an application window,
+// and what only the X server can say. Each does nothing on other windowing platforms.
 
 // Keeps the window out of taskbars, pagers and task switchers. Call before each show: the
 // window manager drops these states when the window is hidden.
@@ -16,7 +16,7 @@ void keepOutOfTaskLists(QWindow* window);
 // Hands the window manager the desktop's startup id (the activation token of a launch or a
 // tray click) on a shown window, so that it raises the window and gives it the keyboard
 // although the program itself has not seen a recent user input.
-void passStartupId(QWindow* window, const QByteArray& startupId);
+void passStartupId(QWindow* window, std::string_view startupId);
 
 // Whether the X server has the keyboard focus in the window now; none on other platforms.
 std::optional<bool> hasX11KeyboardFocus(QWindow* window);
