@@ -1,4 +1,4 @@
-#include "app/first_instance.h"
+#include "launcher/first_instance.h"
 
 #include "app/zorvant_app.h"
 

@@ -11,8 +11,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include "app/program_files.h"
-#include "app/reopen_request.h"
+#include "reopen/program_files.h"
+#include "reopen/reopen_request.h"
 
 namespace {
 

@@ -15,7 +15,6 @@
 #include <QTimer>
 
 #include "app/app_delegate.h"
-#include "app/command_line.h"
 #include "app/reopen_server.h"
 #include "app/windowing_platform.h"
 #include "platform/freedesktop_opener.h"
@@ -62,9 +61,7 @@ void quitOnTerminationSignals(QObject* owner) {
 } // namespace
 
 int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
-    // Read before Qt takes the arguments it knows out of argv; the launcher has refused
-    // anything else already.
-    const bool background = parseCommandLine(argc, argv).background;
+    const bool background = start.background;
     // Whatever must be settled before Qt picks and starts its platform goes here.
     chooseWindowingPlatform();
     reserveActivationTokenSlot();

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/first_instance.h"
+#include "launcher/first_instance.h"
 
 class AppDelegate;
 

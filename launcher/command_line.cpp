@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "launcher/command_line.h"
 
 #include <cstdlib>
 #include <string_view>

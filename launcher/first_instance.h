@@ -15,6 +15,8 @@ struct FirstInstanceStart {
     // the launch's activation token (empty without one).
     bool showPanel = false;
     const char* activationToken = "";
+    // The command line asked for a quiet start (--background): no panel at launch.
+    bool background = false;
 };
 
 extern "C" __attribute__((visibility("default"))) int

@@ -9,9 +9,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include "app/command_line.h"
-#include "app/first_instance.h"
-#include "app/single_instance.h"
+#include "launcher/command_line.h"
+#include "launcher/first_instance.h"
+#include "launcher/single_instance.h"
 #include "platform/log.h"
 
 namespace {
@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     SingleInstance instance;
     const char* token = environment("XDG_ACTIVATION_TOKEN");
     FirstInstanceStart start;
+    start.background = commandLine.background;
     switch (instance.claimOrReopen(token ? token : "")) {
     case SingleInstance::Outcome::reopened:
         return 0;

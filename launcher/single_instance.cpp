@@ -1,4 +1,4 @@
-#include "app/single_instance.h"
+#include "launcher/single_instance.h"
 
 #include <cerrno>
 #include <csignal>
@@ -16,8 +16,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "app/program_files.h"
-#include "app/reopen_request.h"
+#include "reopen/program_files.h"
+#include "reopen/reopen_request.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/program_files.h"
+#include "reopen/program_files.h"
 
 #include <string>
 

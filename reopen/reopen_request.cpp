@@ -1,4 +1,4 @@
-#include "app/reopen_request.h"
+#include "reopen/reopen_request.h"
 
 #include <algorithm>
 

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # X11 with a StatusNotifierItem tray and nothing else: Xvfb, a session bus of its own and the
-# test watcher with a host (see status_notifier_watcher.py). It prints the environment a program
-# needs to join it, then runs until stopped (Ctrl+C, SIGTERM), taking everything with it.
+# test watcher with a host (see ../support/status_notifier_watcher.py). It prints the
+# environment a program needs to join it, then runs until stopped (Ctrl+C, SIGTERM), taking
+# everything with it.
 #
 #   tests/e2e/desktop-sni-x11.sh [--no-watcher] [--xembed]
 #     --no-watcher  start no watcher: the tray comes when you start the watcher yourself
 #     --xembed      also start trayer, an XEmbed tray, as XFCE's panel offers both
 #
-# By hand: run it, paste the printed export lines into another shell, start build/app/zorvant
+# By hand: run it, paste the printed export lines into another shell, start build/launcher/zorvant
 # there, and click the item with, for example,
 #   gdbus call --session --dest org.kde.StatusNotifierItem-<pid>-1 \
 #       --object-path /StatusNotifierItem --method org.kde.StatusNotifierItem.Activate 1000 12
@@ -45,7 +46,7 @@ read -r DBUS_SESSION_BUS_ADDRESS <"$work/bus"
 export DBUS_SESSION_BUS_ADDRESS
 
 if [ "$watcher" = yes ]; then
-    setpriv --pdeathsig TERM /usr/bin/python3 "$here/status_notifier_watcher.py" &
+    setpriv --pdeathsig TERM /usr/bin/python3 "$here/../support/status_notifier_watcher.py" &
 fi
 if [ "$xembed" = yes ]; then
     start_trayer

@@ -6,7 +6,7 @@
 #   tests/e2e/desktop-xembed.sh [--no-tray]
 #     --no-tray  start no tray: start trayer yourself (the line below) to see the icon come
 #
-# By hand: run it, paste the printed export line into another shell and start build/app/zorvant
+# By hand: run it, paste the printed export line into another shell and start build/launcher/zorvant
 # there; `import -window root shot.png` takes a screenshot.
 set -euo pipefail
 

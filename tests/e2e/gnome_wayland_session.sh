@@ -5,7 +5,7 @@
 #
 #   tests/e2e/gnome_wayland_session.sh /tmp/gnome &
 #   . /tmp/gnome/session.env   # once the script has printed "ready"
-#   build/app/zorvant &
+#   build/launcher/zorvant &
 #   gdbus call --session --dest org.gnome.Shell.Screenshot --object-path /org/gnome/Shell/Screenshot \
 #       --method org.gnome.Shell.Screenshot.Screenshot false false /tmp/gnome/shot.png
 #

@@ -4,7 +4,7 @@
 #
 #   tests/e2e/kwin_wayland_session.sh /tmp/kwin &
 #   . /tmp/kwin/session.env   # once the script has printed "ready"
-#   build/app/zorvant &
+#   build/launcher/zorvant &
 #
 # Programs whose executable is listed (not hidden: KWin skips NoDisplay entries) in WORK/data/applications/*.desktop with
 # X-KDE-Wayland-Interfaces / X-KDE-DBUS-Restricted-Interfaces may use KWin's restricted

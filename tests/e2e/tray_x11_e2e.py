@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 # Zorvant's tray icon on an X server whose tray speaks StatusNotifierItem: the desktop of
-# desktop-sni-x11.sh (Xvfb and a session bus of its own), with the test watcher of
-# status_notifier_watcher.py started, stopped and started again by the test, which clicks the
-# item as a tray host does.
+# desktop-sni-x11.sh (Xvfb and a session bus of its own), with the test watcher
+# (../support/status_notifier_watcher.py) started, stopped and started again by the test, which
+# clicks the item as a tray host does.
 #
 # "sni": the tray comes after the program, and restarts; Activate with a position, and the
 #   menu's first entry, show the panel by that position; without a tray a second launch shows it.
@@ -20,6 +20,8 @@ import dbus
 
 from zorvant_e2e import (HERE, PANEL, Session, check, desktop_environment, run_road,
                          wait_for)
+
+WATCHER_SCRIPT = os.path.join(HERE, "..", "support", "status_notifier_watcher.py")
 
 WATCHER, ITEM, MENU = "org.kde.StatusNotifierWatcher", "org.kde.StatusNotifierItem", "com.canonical.dbusmenu"
 SCREEN = (1280, 800)
@@ -40,7 +42,7 @@ class TrayDesktop:
 
     def start_watcher(self):
         self.watcher = self.session.spawn(
-            ["/usr/bin/python3", os.path.join(HERE, "status_notifier_watcher.py")], "watcher.log",
+            ["/usr/bin/python3", WATCHER_SCRIPT], "watcher.log",
             env=dict(self.session.env, DBUS_SESSION_BUS_ADDRESS=self.address))
         wait_for("the watcher", lambda: self.bus.name_has_owner(WATCHER))
         return time.monotonic()

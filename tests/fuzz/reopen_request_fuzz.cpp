@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/reopen_request.h"
+#include "reopen/reopen_request.h"
 #include "fuzz_check.h"
 
 namespace {

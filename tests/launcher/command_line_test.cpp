@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "launcher/command_line.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // A program module as another build of Zorvant makes it: the same entry, another identity. A
 // launcher must refuse it before calling its entry, whose arguments may have changed shape.
-#include "app/first_instance.h"
+#include "launcher/first_instance.h"
 
 extern "C" const char zorvantBuildIdentity[] = "another-build";
 

@@ -20,7 +20,7 @@
 #include <QTimer>
 
 #include "app/reopen_server.h"
-#include "app/single_instance.h"
+#include "launcher/single_instance.h"
 #include "support/temp_dir.h"
 
 using namespace std::chrono_literals;

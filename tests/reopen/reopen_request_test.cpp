@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/reopen_request.h"
+#include "reopen/reopen_request.h"
 
 using namespace std::string_literals;
 

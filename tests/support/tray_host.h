@@ -10,7 +10,7 @@
 #include <QVariant>
 
 // A StatusNotifierItem tray for tests, on a D-Bus daemon of the test's own: the test watcher
-// of the end-to-end tests (status_notifier_watcher.py), which can be started, stopped and
+// (status_notifier_watcher.py, beside this file), which can be started, stopped and
 // started again, and the calls a tray host makes on an item. Calls wait in the event loop,
 // since the item under test answers from this same thread.
 class TrayHost {
