@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "reopen/reopen_request.h"
 #include "fuzz_check.h"
+#include "reopen/reopen_request.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 
-#include "reopen/program_files.h"
 #include "app/reopen_server.h"
 #include "launcher/single_instance.h"
+#include "reopen/program_files.h"
 #include "support/temp_dir.h"
 
 // The zorvant executable itself, run as a desktop or a shell would run it: with its own
