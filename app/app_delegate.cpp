@@ -27,7 +27,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     auto* content = new ContentView(m_environment.services, m_environment.opener);
     m_popover = std::make_unique<PanelWindow>(content);
 
-    m_statusItem = std::make_unique<StatusItem>(m_environment.statusNotifierBus);
+    m_statusItem =
+        std::make_unique<StatusItem>(m_environment.statusNotifierBus, m_environment.clock);
     connect(m_statusItem.get(), &StatusItem::clicked, this, &AppDelegate::togglePopover);
     // The menu's entry shows the panel, or brings it forward, as a second launch does.
     connect(m_statusItem.get(), &StatusItem::showRequested, this,

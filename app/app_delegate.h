@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include "app/double_click_fold.h"
 #include "model/folder_model.h"
 #include "platform/desktop_opener.h"
 
@@ -23,6 +24,8 @@ public:
         std::shared_ptr<DesktopOpener> opener;
         // The D-Bus address where StatusNotifierItem trays are; empty for the session bus.
         QString statusNotifierBus;
+        // What times a double click on the tray icon.
+        DoubleClickFold::Clock clock = std::chrono::steady_clock::now;
     };
 
     explicit AppDelegate(Environment environment);

@@ -82,9 +82,8 @@ bool qtMadeAStatusNotifierIcon() {
 
 } // namespace
 
-StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_unique<QMenu>()) {
-    m_secondHalfWindow.setSingleShot(true);
-    connect(&m_secondHalfWindow, &QTimer::timeout, this, &StatusItem::endFirstGesture);
+StatusItem::StatusItem(const QString& statusNotifierBus, DoubleClickFold::Clock clock)
+    : m_menu(std::make_unique<QMenu>()), m_doubleClick(std::move(clock)) {
     const QString showLabel = tr("Show Dockets");
     connect(m_menu->addAction(showLabel), &QAction::triggered, this, &StatusItem::showRequested);
 
@@ -96,9 +95,9 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
         statusNotifierBus.toStdString());
     m_activations = m_statusNotifierItem->observeActivation(
         [this](int x, int y, const std::string& activationToken) {
-            if (isSecondHalfOfADoubleClick()) {
+            if (m_doubleClick.isSecondHalf()) {
                 // The gesture is complete: the next Activate starts another.
-                endFirstGesture();
+                endGesture();
                 return;
             }
             // A host that does not know where the click was passes the origin.
@@ -124,29 +123,26 @@ StatusItem::StatusItem(const QString& statusNotifierBus) : m_menu(std::make_uniq
 StatusItem::~StatusItem() = default;
 
 void StatusItem::awaitSecondHalf() {
-    // Plasma's and XFCE's trays send each click of a double click as an Activate, so the
-    // second would close what the first opened: one gesture, so one click. GNOME's tray
-    // extension turns a double click into Activate; until it has seen the item answer one, it
-    // may make the first double click two Activates, on the press and on the release. Its
-    // later double clicks, however quick, are one each, and so toggle. Timed from the end of
-    // the first, since showing the panel on a busy machine can outlast a double click while
-    // the second waits in the queue.
+    // GNOME's tray extension turns a double click into Activate; until it has seen the item
+    // answer one, it may make the first double click two Activates, on the press and on the
+    // release. Its later double clicks, however quick, are one each, and so toggle.
     m_firstGestureSeen = true;
-    m_awaitingSecondHalf = true;
+    m_doubleClick.firstHandled(
+        std::chrono::milliseconds(QGuiApplication::styleHints()->mouseDoubleClickInterval()));
     // Keys or a click in between make it two gestures, whatever the clock says.
     qApp->installEventFilter(this);
-    m_secondHalfWindow.start(QGuiApplication::styleHints()->mouseDoubleClickInterval());
 }
 
-void StatusItem::endFirstGesture() {
-    m_awaitingSecondHalf = false;
-    m_secondHalfWindow.stop();
+void StatusItem::endGesture() {
+    m_doubleClick.end();
     qApp->removeEventFilter(this);
 }
 
 bool StatusItem::eventFilter(QObject*, QEvent* event) {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress)
-        endFirstGesture();
+    // A gesture whose time is up needs watching no longer.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress ||
+        !m_doubleClick.isSecondHalf())
+        endGesture();
     return false;
 }
 
@@ -157,7 +153,7 @@ void StatusItem::show() {
 void StatusItem::followTrays() {
     // A tray that takes the icon up anew learns afresh how it answers.
     m_firstGestureSeen = false;
-    endFirstGesture();
+    endGesture();
     if (m_statusNotifierItem->isInTray()) {
         if (m_xembedIcon)
             m_xembedIcon->hide();

@@ -8,8 +8,8 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
-#include <QTimer>
 
+#include "app/double_click_fold.h"
 #include "platform/signal.h"
 
 class QMenu;
@@ -29,8 +29,9 @@ class StatusItem : public QObject {
     Q_OBJECT
 public:
     // statusNotifierBus: the D-Bus address where StatusNotifierItem trays are; empty for the
-    // session bus.
-    explicit StatusItem(const QString& statusNotifierBus = {});
+    // session bus. The clock times double clicks.
+    explicit StatusItem(const QString& statusNotifierBus = {},
+                        DoubleClickFold::Clock clock = std::chrono::steady_clock::now);
     ~StatusItem() override;
 
     // Puts the icon into a tray: as soon as the desktop says one is there, otherwise when one
@@ -59,9 +60,8 @@ Q_SIGNALS:
     void settled();
 
 private:
-    bool isSecondHalfOfADoubleClick() const { return m_awaitingSecondHalf; }
     void awaitSecondHalf();
-    void endFirstGesture();
+    void endGesture();
     bool eventFilter(QObject* watched, QEvent* event) override;
     void followTrays();
     void makeXEmbedIcon();
@@ -75,8 +75,7 @@ private:
     // The second Activate of a double click, which most trays send as two; GNOME's only for
     // its first gesture on an icon.
     bool m_firstGestureSeen = false;
-    bool m_awaitingSecondHalf = false;
-    QTimer m_secondHalfWindow;
+    DoubleClickFold m_doubleClick;
     Connection m_activations;
     Connection m_contextMenuRequests;
     Connection m_trayChanges;
