@@ -93,20 +93,25 @@ FolderModelServices onWorkerThreads(FolderModelServices services,
     return services;
 }
 
-// The content inside the panel's scroll area. Asked how tall it must be at a width, a widget
-// whose text wraps answers with the height at which every part has its preferred size, and
-// the area would scroll that much. The recents list can give up all but a row first.
+// The content inside the panel's scroll area. The area asks its heightForWidth how tall the
+// content must be at a width, and scrolls by what the answer exceeds the area. A widget whose
+// text wraps would answer with the height at which every part has its preferred size; this one
+// answers with the least height at which nothing needs scrolling, since the recents list can
+// give up all but a row first.
 class ContentBody : public QWidget {
 public:
-    explicit ContentBody(std::function<int()> spareHeight)
-        : m_spareHeight(std::move(spareHeight)) {}
+    explicit ContentBody(std::function<int()> recentsSpareHeight)
+        : m_recentsSpareHeight(std::move(recentsSpareHeight)) {}
 
-    int heightForWidth(int width) const override {
-        return QWidget::heightForWidth(width) - m_spareHeight();
-    }
+    int heightForWidth(int width) const override { return leastUnscrolledHeight(width); }
 
 private:
-    std::function<int()> m_spareHeight;
+    int leastUnscrolledHeight(int width) const {
+        return QWidget::heightForWidth(width) - m_recentsSpareHeight();
+    }
+
+    // How much of its preferred height the recents list can give up.
+    std::function<int()> m_recentsSpareHeight;
 };
 
 } // namespace
