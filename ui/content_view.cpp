@@ -123,7 +123,7 @@ ContentView::ContentView(FolderModelServices services, std::shared_ptr<DesktopOp
       m_controller(std::make_shared<FolderController>(m_model, opener, std::move(openDirectory),
                                                       m_mainThread,
                                                       m_model->services().startThread)),
-      m_flow(m_controller, opener), m_repeatGuard(new KeyRepeatGuard(this)) {
+      m_flow(m_controller, opener) {
     setObjectName(QStringLiteral("contentView"));
     buildInterface();
     m_flow.setAnswerHandler([this] { lookupAnswered(); });
@@ -245,7 +245,7 @@ void ContentView::buildInterface() {
     connect(m_numberField, &QLineEdit::textEdited, this,
             [this](const QString& text) { m_model->setFolderNumber(text.toStdString()); });
     connect(m_numberField, &QLineEdit::returnPressed, this, &ContentView::submitNumber);
-    m_repeatGuard->guard(m_numberField);
+    KeyRepeatGuard::forApplication().guard(m_numberField);
     stack->addWidget(m_numberField);
 
     m_errorLine = new LiveLabel(m_body);
@@ -266,7 +266,7 @@ void ContentView::buildInterface() {
     prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
     m_openButton->setPalette(prominent);
     connect(m_openButton, &QPushButton::clicked, this, &ContentView::pressOpenFolder);
-    m_repeatGuard->guard(m_openButton);
+    KeyRepeatGuard::forApplication().guard(m_openButton);
 
     // Beside the button, so that it comes and goes without moving anything.
     m_searching = new QLabel(tr("Searching…"), m_body);

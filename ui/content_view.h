@@ -14,7 +14,6 @@
 
 class ConflictSheet;
 class ElidedLabel;
-class KeyRepeatGuard;
 class LiveLabel;
 class QFileDialog;
 class QFrame;
@@ -90,7 +89,6 @@ private:
     OpenFlow m_flow;
     bool m_isSelectingRoot = false;
     bool m_refreshPending = false;
-    KeyRepeatGuard* m_repeatGuard;
 
     QScrollArea* m_scroller = nullptr;
     QWidget* m_body = nullptr;

@@ -23,6 +23,13 @@ bool isActivationKey(int key) {
 
 } // namespace
 
+KeyRepeatGuard& KeyRepeatGuard::forApplication() {
+    static QPointer<KeyRepeatGuard> guard;
+    if (!guard)
+        guard = new KeyRepeatGuard(qApp);
+    return *guard;
+}
+
 KeyRepeatGuard::KeyRepeatGuard(QObject* parent) : QObject(parent) {
     m_releaseTimer.setSingleShot(true);
     m_releaseTimer.setInterval(repeatPressWaitMs);

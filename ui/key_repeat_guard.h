@@ -20,11 +20,14 @@ class QWidget;
 // The guard watches the whole application, so as to see key events as the window system
 // delivers them. Qt's screen reader bridge also watches, and passes on copies of them later
 // without their server times; the guard keeps itself in front of the bridge, so that repeats
-// are dropped before the bridge copies them.
+// are dropped before the bridge copies them. There is one guard for the application, shared by
+// every widget it guards, so that one filter sees each key event once and keeps one record of
+// the last key.
 class KeyRepeatGuard : public QObject {
     Q_OBJECT
 public:
-    explicit KeyRepeatGuard(QObject* parent = nullptr);
+    // The application's guard, made on first use and ended with the application object.
+    static KeyRepeatGuard& forApplication();
     ~KeyRepeatGuard() override;
 
     void guard(QWidget* widget);
@@ -33,6 +36,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    explicit KeyRepeatGuard(QObject* parent);
+
     struct HeldRelease {
         QPointer<QWidget> target;
         int key = 0;

@@ -33,7 +33,7 @@ QString rowStyle(const QPalette& palette) {
 
 RecentsList::RecentsList(QWidget* parent)
     : QScrollArea(parent), m_content(new QWidget), m_layout(new QVBoxLayout(m_content)),
-      m_rowBudget(rowsPerBatch), m_repeatGuard(new KeyRepeatGuard(this)) {
+      m_rowBudget(rowsPerBatch) {
     setObjectName(QStringLiteral("recentsList"));
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
@@ -81,7 +81,7 @@ ElidedButton* RecentsList::makeRow() {
     button->setStyleSheet(rowStyle(palette()));
     FocusRing::markOwnRing(button);
     button->installEventFilter(this);
-    m_repeatGuard->guard(button);
+    KeyRepeatGuard::forApplication().guard(button);
     // At once, not when the layout gets round to it: Tab passes over hidden rows, and a row
     // made because the keyboard reached the one above is the next Tab's stop.
     button->show();

@@ -8,7 +8,6 @@
 #include "model/recent_docket.h"
 
 class ElidedButton;
-class KeyRepeatGuard;
 class QPushButton;
 class QVBoxLayout;
 
@@ -60,6 +59,5 @@ private:
     std::vector<RecentDocket> m_dockets;
     std::vector<Row> m_rows;
     int m_rowBudget;
-    KeyRepeatGuard* m_repeatGuard;
     std::function<void(const RecentDocket&)> m_activate;
 };

@@ -22,6 +22,7 @@
 #include "ui/elided_button.h"
 #include "ui/elided_label.h"
 #include "ui/focus_ring.h"
+#include "ui/key_repeat_guard.h"
 #include "ui/recents_list.h"
 
 namespace fs = std::filesystem;
@@ -570,6 +571,10 @@ TEST_F(KeyRepeatTest, AHeldKeyActsOnceAndADeliberateSecondPressActsAgain) {
     release(field, Qt::Key_Return, 0);
     press(field, Qt::Key_Return, 0);
     EXPECT_EQ(opener->opened, std::vector<fs::path>(7, seven));
+
+    // The recents' rows, as every guarded widget, share the application's one guard.
+    showRecents(named({"12345 Smith & Co"}));
+    EXPECT_EQ(qApp->findChildren<KeyRepeatGuard*>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
 }
 
 // What assistive technology is told; that it hears the changes as they come is checked on a
