@@ -25,7 +25,7 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     auto* content = new ContentView(m_environment.services, m_environment.opener);
-    m_popover = std::make_unique<PanelWindow>(content);
+    m_popover = std::make_unique<PanelWindow>(content, m_environment.clock);
 
     m_statusItem =
         std::make_unique<StatusItem>(m_environment.statusNotifierBus, m_environment.clock);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 #include <QObject>
@@ -24,8 +26,9 @@ public:
         std::shared_ptr<DesktopOpener> opener;
         // The D-Bus address where StatusNotifierItem trays are; empty for the session bus.
         QString statusNotifierBus;
-        // What times a double click on the tray icon.
-        DoubleClickFold::Clock clock = std::chrono::steady_clock::now;
+        // What times a double click on the tray icon and the panel's focus rules.
+        std::function<std::chrono::steady_clock::time_point()> clock =
+            std::chrono::steady_clock::now;
     };
 
     explicit AppDelegate(Environment environment);

@@ -15,21 +15,9 @@
 #include "ui/accessible_role.h"
 #include "ui/content_view.h"
 
-namespace {
-
-// A click that lands this soon after the panel closed itself is the one that closed it.
-constexpr qint64 deactivationClickWindowMs = 350;
-// How long, at most, the activation takes to come back from a closed dialog.
-constexpr int dialogHandOverMs = 1000;
-// How long after a quick hide and show the focus-out of the hide may still arrive, and how long
-// the keyboard then has to come back before the panel counts as deactivated after all.
-constexpr qint64 leftoverDeactivationWindowMs = 2000;
-constexpr int focusReturnMs = 1000;
-
-} // namespace
-
-PanelWindow::PanelWindow(ContentView* content)
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), m_content(content) {
+PanelWindow::PanelWindow(ContentView* content, PanelFocusPolicy::Clock clock)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), m_content(content),
+      m_focus(std::move(clock)) {
     // Screen readers announce a dialog by its name when it comes up; to them a plain widget
     // window is a filler. First, before anything asks what the panel is.
     setAccessibleRole(this, QAccessible::Dialog);
@@ -43,15 +31,13 @@ PanelWindow::PanelWindow(ContentView* content)
     content->setParent(this);
     layout->addWidget(content);
 
-    connect(content, &ContentView::folderChooserShown, this, [this] { m_ownDialogUp = true; });
+    connect(content, &ContentView::folderChooserShown, this, [this] { m_focus.chooserShown(); });
     connect(content, &ContentView::folderChooserClosed, this, [this] {
         // Back to the panel, with the keyboard where it was before the chooser came up.
-        // Closing on deactivation stays suspended until the panel has the activation back,
-        // so that the hand-over from the chooser does not close it.
+        m_focus.chooserClosed();
         if (!isVisible())
             showRelativeTo(std::nullopt);
         activate();
-        QTimer::singleShot(dialogHandOverMs, this, [this] { m_ownDialogUp = false; });
     });
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             &PanelWindow::applicationStateChanged);
@@ -120,7 +106,7 @@ void PanelWindow::activate(const QByteArray& activationToken) {
     if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow()) {
         QApplication::setActiveWindow(this);
         // The focus-out of that hide is still on its way; it must not close the panel now.
-        m_leftoverDeactivation.start();
+        m_focus.reshownQuickly();
     }
     if (throughEnvironment)
         qputenv("XDG_ACTIVATION_TOKEN", QByteArray());
@@ -132,12 +118,11 @@ void PanelWindow::performClose() {
 }
 
 bool PanelWindow::justClosedOnDeactivation() const {
-    return m_closedOnDeactivation.isValid() &&
-           m_closedOnDeactivation.elapsed() < deactivationClickWindowMs;
+    return m_focus.isTheClosingClick();
 }
 
 void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
-    if (state == Qt::ApplicationActive || !isVisible() || m_ownDialogUp)
+    if (state == Qt::ApplicationActive || !isVisible() || m_focus.isChoosersHandOver())
         return;
     // Qt 6.4 on X11 can report a deactivation left over from the last hide (the focus moved out
     // and in while the window was being unmapped) just after the panel came back with the
@@ -148,11 +133,9 @@ void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
     }
     // On XWayland the focus-out of a quick hide and show can arrive after the show, before the
     // compositor hands the keyboard back: the panel closes only if the keyboard stays away.
-    if (m_leftoverDeactivation.isValid() &&
-        m_leftoverDeactivation.elapsed() < leftoverDeactivationWindowMs) {
-        m_leftoverDeactivation.invalidate();
-        QTimer::singleShot(focusReturnMs, this, [this, showing = m_showings] {
-            if (showing == m_showings && isVisible() && !m_ownDialogUp &&
+    if (m_focus.takeLeftoverDeactivation()) {
+        QTimer::singleShot(PanelFocusPolicy::keyboardReturn, this, [this, showing = m_showings] {
+            if (showing == m_showings && isVisible() && !m_focus.isChoosersHandOver() &&
                 QGuiApplication::applicationState() != Qt::ApplicationActive)
                 closeOnDeactivation();
         });
@@ -162,13 +145,13 @@ void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
 }
 
 void PanelWindow::closeOnDeactivation() {
-    m_closedOnDeactivation.start();
+    m_focus.closedOnDeactivation();
     hide();
 }
 
 bool PanelWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate && !m_content->folderChooser())
-        m_ownDialogUp = false;
+    if (event->type() == QEvent::WindowActivate)
+        m_focus.activated();
     return QWidget::event(event);
 }
 

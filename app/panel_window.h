@@ -2,9 +2,10 @@
 
 #include <optional>
 
-#include <QElapsedTimer>
 #include <QSize>
 #include <QWidget>
+
+#include "app/panel_focus_policy.h"
 
 class ContentView;
 class QScreen;
@@ -17,7 +18,9 @@ class PanelWindow : public QWidget {
 public:
     static constexpr QSize panelSize{420, 420};
 
-    explicit PanelWindow(ContentView* content);
+    // The clock times the windows of the focus policy.
+    explicit PanelWindow(ContentView* content,
+                         PanelFocusPolicy::Clock clock = std::chrono::steady_clock::now);
 
     ContentView* contentView() const { return m_content; }
     bool isShown() const { return isVisible(); }
@@ -51,9 +54,6 @@ private:
     void closeOnDeactivation();
 
     ContentView* m_content;
-    bool m_ownDialogUp = false;
-    QElapsedTimer m_closedOnDeactivation;
-    // Set when the panel came back before the focus had left it; see applicationStateChanged.
-    QElapsedTimer m_leftoverDeactivation;
+    PanelFocusPolicy m_focus;
     quint64 m_showings = 0;
 };
