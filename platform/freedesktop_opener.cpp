@@ -160,6 +160,10 @@ FreedesktopOpener::FreedesktopOpener(std::function<std::string()> startupId)
 
 FreedesktopOpener::~FreedesktopOpener() = default;
 
+bool FreedesktopOpener::isAskingTheFileManager() const {
+    return !m_pending->findChildren<QDBusPendingCallWatcher*>().isEmpty();
+}
+
 void FreedesktopOpener::open(const std::filesystem::path& location, bool isFolder) {
     const std::string startupId = m_startupId ? m_startupId() : std::string();
     if (isFolder && showInFileManager(location, startupId, m_pending.get()))

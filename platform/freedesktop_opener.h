@@ -25,6 +25,10 @@ public:
 
     void open(const std::filesystem::path& location, bool isFolder) override;
 
+    // Whether a call to the file manager still waits for its answer, and with it for whether
+    // xdg-open is to be asked instead.
+    bool isAskingTheFileManager() const;
+
 private:
     std::function<std::string()> m_startupId;
     // Owns what outlives one call to open: the calls to the file manager still unanswered,

@@ -31,6 +31,8 @@ public:
     ~KeyRepeatGuard() override;
 
     void guard(QWidget* widget);
+    // Whether a release of Space is held back, waiting to see whether a repeat follows it.
+    bool isHoldingARelease() const { return m_held.target != nullptr; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
