@@ -2,6 +2,8 @@
 
 #include <map>
 #include <mutex>
+#include <string>
+#include <utility>
 
 #include "platform/worker_thread.h"
 #include "resolve/prefix_matcher.h"
@@ -46,15 +48,38 @@ struct Settled {
     std::optional<std::size_t> entry;
 };
 
+// The names a listing has read, one after the other in one buffer: a name apiece would cost
+// an allocation for each entry of a large folder.
+struct NamesRead {
+    std::string bytes;
+    std::vector<std::size_t> ends;
+    std::vector<std::optional<bool>> folders;
+
+    std::size_t count() const { return ends.size(); }
+    std::string_view name(std::size_t index) const {
+        const std::size_t start = index == 0 ? 0 : ends[index - 1];
+        return std::string_view(bytes).substr(start, ends[index] - start);
+    }
+    void add(std::string_view name, std::optional<bool> isFolder) {
+        bytes.append(name);
+        ends.push_back(bytes.size());
+        folders.push_back(isFolder);
+    }
+    void clear() {
+        bytes.clear();
+        ends.clear();
+        folders.clear();
+    }
+};
+
 // One listing of a folder, shared by the searches of that folder while it runs.
 struct Listing {
     std::filesystem::path root;
     std::filesystem::path folder;
     std::vector<Waiter> waiters;
-    // Every name read so far, for the searches that join part way; and whether each is a folder,
-    // as far as the listing said.
-    std::vector<std::string> names;
-    std::vector<std::optional<bool>> folders;
+    // Every name read so far, for the searches that join part way, and whether each is a
+    // folder, as far as the listing said.
+    NamesRead names;
 };
 
 } // namespace
@@ -73,21 +98,23 @@ struct EntryFinder::Shared {
     // is settled, and the listing leaves the table. Called with the mutex held.
     std::vector<Settled> settle(Listing& listing, bool ended) {
         std::vector<Settled> settled;
-        std::vector<Waiter> waiting;
+        // The waiters still waiting close up in place: this runs for every entry read.
+        std::size_t waiting = 0;
         for (Waiter& waiter : listing.waiters) {
             if (!waiter.batch->isWanted())
                 continue;
             std::optional<std::size_t> match;
-            for (; waiter.checked < listing.names.size() && !match; ++waiter.checked) {
-                if (waiter.matcher->matches(listing.names[waiter.checked]))
+            for (; waiter.checked < listing.names.count() && !match; ++waiter.checked) {
+                if (waiter.matcher->matches(listing.names.name(waiter.checked)))
                     match = waiter.checked;
             }
             if (match || ended)
                 settled.push_back({std::move(waiter), match});
-            else
-                waiting.push_back(std::move(waiter));
+            else if (&listing.waiters[waiting++] != &waiter)
+                listing.waiters[waiting - 1] = std::move(waiter);
         }
-        listing.waiters = std::move(waiting);
+        listing.waiters.erase(listing.waiters.begin() + static_cast<std::ptrdiff_t>(waiting),
+                              listing.waiters.end());
         if (ended || listing.waiters.empty())
             leave(listing);
         return settled;
@@ -107,9 +134,9 @@ struct EntryFinder::Shared {
         for (Settled& one : settled) {
             SearchAnswer given;
             if (one.entry) {
-                std::filesystem::path location = listing.folder / listing.names[*one.entry];
+                std::filesystem::path location = listing.folder / listing.names.name(*one.entry);
                 bool isFolder = true;
-                if (const std::optional<bool> listed = listing.folders[*one.entry]) {
+                if (const std::optional<bool> listed = listing.names.folders[*one.entry]) {
                     isFolder = *listed;
                 } else {
                     std::error_code error;
@@ -124,6 +151,13 @@ struct EntryFinder::Shared {
     }
 
     void list(const std::shared_ptr<Listing>& listing) {
+        // A worker keeps the room its last listing's names took for its next one: freed and
+        // taken afresh, a large folder's names cost a page fault every few entries.
+        thread_local NamesRead spare;
+        {
+            const std::lock_guard lock(mutex);
+            listing->names = std::exchange(spare, {});
+        }
         const std::unique_ptr<DirectoryReader> reader = openDirectory(listing->folder);
         const bool open = reader && reader->isOpen();
         for (;;) {
@@ -134,16 +168,18 @@ struct EntryFinder::Shared {
             bool over = false;
             {
                 const std::lock_guard lock(mutex);
-                if (name) {
-                    listing->names.emplace_back(*name);
-                    listing->folders.push_back(reader->listedAsFolder());
-                }
+                if (name)
+                    listing->names.add(*name, reader->listedAsFolder());
                 settled = settle(*listing, !name);
                 over = !name || listing->waiters.empty();
             }
             answer(*listing, std::move(settled), reader && meansNotAnswering(reader->error()));
-            if (over)
+            if (over) {
+                // Out of the table and answered: nobody else reads the names any more.
+                spare = std::move(listing->names);
+                spare.clear();
                 return;
+            }
         }
     }
 
