@@ -83,10 +83,14 @@ std::size_t idleWorkerThreads() {
 bool startDetachedThread(std::function<void()> work) {
     {
         IdleThreads& idle = idleThreads();
-        const std::lock_guard lock(idle.mutex);
+        std::unique_lock lock(idle.mutex);
         if (idle.waiting > idle.work.size()) {
             idle.work.push_back(std::move(work));
-            idle.posted->notify_one();
+            std::condition_variable* const posted = idle.posted;
+            lock.unlock();
+            // Woken once the lock is let go, so that the thread does not wake only to wait for
+            // it: a lookup wakes two at once.
+            posted->notify_one();
             return true;
         }
     }
