@@ -75,7 +75,8 @@ std::vector<IconImage> iconImages(const QIcon& icon) {
 }
 
 // Qt registers this type the first time it makes its own StatusNotifierItem icon, which it does
-// only when it settled on that protocol.
+// only when it settled on that protocol. A private type, asked for by name: no public API tells
+// which protocol QSystemTrayIcon speaks. Checked against Qt 6.4.2.
 bool qtMadeAStatusNotifierIcon() {
     return QMetaType::fromName("QXdgDBusToolTipStruct").isValid();
 }

@@ -23,10 +23,13 @@ private:
 };
 
 // Runs the tasks posted to it; a child of the receiver, so it goes with it, and the tasks still
-// queued for it with it.
+// queued for it with it. Its own destructor says it is going, before QObject's takes it out of
+// the event queues: no post can reach it in between.
 class TaskRunner : public QObject {
 public:
-    using QObject::QObject;
+    TaskRunner(QObject* parent, std::function<void()> going)
+        : QObject(parent), m_going(std::move(going)) {}
+    ~TaskRunner() override { m_going(); }
 
     bool event(QEvent* event) override {
         if (event->type() != taskEventType)
@@ -34,6 +37,9 @@ public:
         static_cast<TaskEvent*>(event)->run();
         return true;
     }
+
+private:
+    std::function<void()> m_going;
 };
 
 } // namespace
@@ -46,8 +52,7 @@ struct QtMainThread::State {
 };
 
 QtMainThread::QtMainThread(QObject* receiver) : m_state(std::make_shared<State>()) {
-    m_state->runner = new TaskRunner(receiver);
-    QObject::connect(m_state->runner, &QObject::destroyed, [state = m_state] {
+    m_state->runner = new TaskRunner(receiver, [state = m_state] {
         const std::lock_guard lock(state->mutex);
         state->runner = nullptr;
     });

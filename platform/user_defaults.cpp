@@ -99,20 +99,25 @@ void UserDefaults::write(const std::string& key, const Change& change) {
             m_memory.erase(key);
         return;
     }
+    m_unwritten[key] = change;
     if (m_settings->status() != QSettings::NoError) {
         // QSettings keeps reporting its first error for good, so carry on with a fresh
-        // instance. Nothing the file is missing is lost with the old one: instances on one
-        // file share their unwritten changes, and the old one writes them as it goes. The new
-        // instance is made only now: made right after the failure, it would fail its own first
-        // sync and keep that error even once the file can be written again.
+        // instance, handed again every change the file is still missing. It is made only now:
+        // made right after the failure, it would fail its own first sync and keep that error
+        // even once the file can be written again.
         m_settings = std::make_unique<QSettings>(qtPath(m_file), QSettings::IniFormat);
     }
-    if (change)
-        m_settings->setValue(qtKey(key), QByteArray(reinterpret_cast<const char*>(change->data()),
-                                                    static_cast<qsizetype>(change->size())));
-    else
-        m_settings->remove(qtKey(key));
+    for (const auto& [unwrittenKey, unwritten] : m_unwritten) {
+        if (unwritten)
+            m_settings->setValue(qtKey(unwrittenKey),
+                                 QByteArray(reinterpret_cast<const char*>(unwritten->data()),
+                                            static_cast<qsizetype>(unwritten->size())));
+        else
+            m_settings->remove(qtKey(unwrittenKey));
+    }
     m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
+    if (m_settings->status() == QSettings::NoError)
+        m_unwritten.clear();
+    else
         logLine("⚠️ Failed to write user defaults:", fileURL(m_file, false));
 }

@@ -51,4 +51,7 @@ private:
     // None when the file is left alone; then m_memory is the store.
     std::unique_ptr<QSettings> m_settings;
     std::map<std::string, Blob> m_memory;
+    // The changes the file has not taken yet, since a write failed: handed to each instance
+    // made after the failure, until one writes them.
+    std::map<std::string, Change> m_unwritten;
 };

@@ -48,6 +48,9 @@ private:
     };
 
     bool isGuarded(const QObject* widget) const;
+    // Whether the event is the one judged at its window, now on its way to the widgets.
+    bool isOnItsWayFromTheWindow(const QEvent* event, const QObject* watched) const;
+    void stepInFrontOfTheScreenReaderBridge();
     // Whether the event, on its way to this widget, is to be dropped.
     bool judge(QWidget* target, QKeyEvent* event);
     bool judgePress(QWidget* target, const QKeyEvent& event);
