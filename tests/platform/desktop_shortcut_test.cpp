@@ -1,0 +1,244 @@
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "platform/desktop_shortcut.h"
+
+namespace {
+
+// gsettings over a store in memory, answering as the real tool does: GVariant text out, "No
+// such schema" for a schema GNOME lacks, the relocatable custom shortcut's keys empty until set.
+struct FakeGsettings {
+    std::set<std::string> schemas{"org.gnome.settings-daemon.plugins.media-keys",
+                                  "org.gnome.desktop.wm.keybindings",
+                                  "org.gnome.shell.keybindings"};
+    std::map<std::string, std::map<std::string, std::string>> values{
+        {"org.gnome.settings-daemon.plugins.media-keys", {{"custom-keybindings", "@as []"}}}};
+    std::vector<std::vector<std::string>> writes;
+    bool installed = true;
+    bool forgets = false;
+
+    static bool isCustom(const std::string& schema) {
+        return schema.starts_with(
+            "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/");
+    }
+
+    CommandResult operator()(const std::string& program, const std::vector<std::string>& args) {
+        EXPECT_EQ(program, "gsettings");
+        CommandResult result;
+        if (!installed) {
+            result.installed = false;
+            return result;
+        }
+        result.ran = true;
+        result.exitCode = 0;
+        if (forgets)
+            result.err = "GLib-GIO-Message: Using the 'memory' GSettings backend.  Your settings "
+                         "will not be saved or shared with other applications.\n";
+        const std::string& schema = args.at(1);
+        if (!schemas.contains(schema) && !isCustom(schema)) {
+            result.exitCode = 1;
+            result.err = "No such schema \u201c" + schema + "\u201d\n";
+            return result;
+        }
+        if (args[0] == "get") {
+            const auto& keys = values[schema];
+            const auto value = keys.find(args.at(2));
+            result.out = (value != keys.end() ? value->second : "''") + "\n";
+        } else if (args[0] == "set") {
+            writes.push_back(args);
+            if (!forgets)
+                values[schema][args.at(2)] = args.at(3);
+        } else if (args[0] == "list-recursively") {
+            for (const auto& [key, value] : values[schema])
+                result.out += schema + " " + key + " " + value + "\n";
+        }
+        return result;
+    }
+
+    void addUserShortcut(const std::string& path, const std::string& command,
+                         const std::string& binding) {
+        const std::string schema =
+            "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" + path;
+        values[schema] = {{"name", "'Mine'"},
+                          {"command", gvariantTextOfString(command)},
+                          {"binding", gvariantTextOfString(binding)}};
+        std::string& list =
+            values["org.gnome.settings-daemon.plugins.media-keys"]["custom-keybindings"];
+        list = list == "@as []" ? "['" + path + "']"
+                                : list.substr(0, list.size() - 1) + ", '" + path + "']";
+    }
+
+    std::map<std::string, std::string> custom(const std::string& path) {
+        return values["org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" + path];
+    }
+    std::vector<std::string> list() {
+        return stringsInGVariantText(
+            values["org.gnome.settings-daemon.plugins.media-keys"]["custom-keybindings"]);
+    }
+};
+
+const std::string base = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+
+TEST(DesktopShortcutTest, GnomeAddsOneShortcutOnAKeyNothingUsesAndFindsItAgain) {
+    FakeGsettings gnome;
+    gnome.addUserShortcut(base + "custom0/", "firefox", "<Primary><Alt>d");
+    // The same key twice, in other spellings than the candidate's.
+    gnome.values["org.gnome.desktop.wm.keybindings"]["show-desktop"] = "['<Super><Ctrl>D']";
+    gnome.values["org.gnome.shell.keybindings"]["toggle-overview"] =
+        "['<Super>s', '<Mod4><Shift>d']";
+    const auto mine = gnome.custom(base + "custom0/");
+
+    const auto added = DesktopShortcut::setUpOnGnome(std::ref(gnome), "Zorvant", "zorvant");
+    EXPECT_EQ(added, (DesktopShortcut{DesktopShortcut::Outcome::added, "<Control><Alt>k", {}}));
+    EXPECT_EQ(gnome.list(), (std::vector<std::string>{base + "custom0/", base + "custom1/"}));
+    EXPECT_EQ(gnome.custom(base + "custom1/"),
+              (std::map<std::string, std::string>{{"name", "'Zorvant'"},
+                                                  {"command", "'zorvant'"},
+                                                  {"binding", "'<Control><Alt>k'"}}));
+    EXPECT_EQ(gnome.custom(base + "custom0/"), mine);
+
+    // A second use, and a shortcut to the installed program's full path, add nothing.
+    const auto writes = gnome.writes.size();
+    EXPECT_EQ(DesktopShortcut::setUpOnGnome(std::ref(gnome), "Zorvant", "zorvant"),
+              (DesktopShortcut{DesktopShortcut::Outcome::found, "<Control><Alt>k", {}}));
+    EXPECT_EQ(DesktopShortcut::setUpOnGnome(std::ref(gnome), "Zorvant", "/usr/bin/zorvant"),
+              (DesktopShortcut{DesktopShortcut::Outcome::found, "<Control><Alt>k", {}}));
+    EXPECT_EQ(gnome.writes.size(), writes);
+    EXPECT_EQ(gnome.list().size(), 2U);
+}
+
+TEST(DesktopShortcutTest, GnomeLeavesTheKeyToTheUserWhenEveryDefaultIsTaken) {
+    FakeGsettings gnome;
+    std::string taken = "[";
+    for (const std::string& key : DesktopShortcut::defaultKeys())
+        taken += gvariantTextOfString(key) + ", ";
+    gnome.values["org.gnome.desktop.wm.keybindings"]["many"] = taken + "'<Super>x']";
+    // A user's command that merely contains the name is not ours.
+    gnome.addUserShortcut(base + "custom0/", "notzorvant --x", "");
+
+    const auto added = DesktopShortcut::setUpOnGnome(std::ref(gnome), "Zorvant", "zorvant");
+    EXPECT_EQ(added.outcome, DesktopShortcut::Outcome::addedWithoutKey);
+    EXPECT_EQ(gnome.custom(base + "custom1/").at("binding"), "''");
+    EXPECT_EQ(gnome.list().size(), 2U);
+}
+
+TEST(DesktopShortcutTest, GnomeChangesNothingWhereItCannotKeepTheShortcut) {
+    FakeGsettings missing;
+    missing.installed = false;
+    EXPECT_EQ(DesktopShortcut::setUpOnGnome(std::ref(missing), "Zorvant", "zorvant").failure,
+              "GNOME's settings tool (gsettings) is not installed.");
+
+    FakeGsettings noSchema;
+    noSchema.schemas.clear();
+    const auto refused = DesktopShortcut::setUpOnGnome(std::ref(noSchema), "Zorvant", "zorvant");
+    EXPECT_EQ(refused.outcome, DesktopShortcut::Outcome::failed);
+    EXPECT_TRUE(refused.failure.starts_with(
+        "GNOME's shortcut settings could not be changed: No such schema"))
+        << refused.failure;
+    EXPECT_TRUE(noSchema.writes.empty());
+
+    // Without dconf, gsettings would forget what it is told: no use writing it.
+    FakeGsettings forgets;
+    forgets.forgets = true;
+    EXPECT_EQ(DesktopShortcut::setUpOnGnome(std::ref(forgets), "Zorvant", "zorvant").outcome,
+              DesktopShortcut::Outcome::failed);
+    EXPECT_TRUE(forgets.writes.empty());
+}
+
+// xfconf-query over a channel in memory.
+struct FakeXfconf {
+    std::map<std::string, std::string> properties;
+    std::vector<std::vector<std::string>> writes;
+    bool installed = true;
+
+    CommandResult operator()(const std::string& program, const std::vector<std::string>& args) {
+        EXPECT_EQ(program, "xfconf-query");
+        CommandResult result;
+        if (!installed) {
+            result.installed = false;
+            return result;
+        }
+        result.ran = true;
+        result.exitCode = 0;
+        if (args == std::vector<std::string>{"-c", "xfce4-keyboard-shortcuts", "-l", "-v"}) {
+            if (properties.empty()) {
+                result.exitCode = 1;
+                result.err = "Channel \"xfce4-keyboard-shortcuts\" contains no properties\n";
+            }
+            for (const auto& [name, value] : properties)
+                result.out += name + std::string(40 - std::min<std::size_t>(name.size(), 39), ' ') +
+                              value + "\n";
+        } else if (args.size() == 9 && args[2] == "-p" && args[4] == "-n" && args[7] == "-s") {
+            writes.push_back(args);
+            properties[args[3]] = args[8];
+        } else {
+            ADD_FAILURE() << "unexpected xfconf-query call";
+            result.exitCode = 1;
+        }
+        return result;
+    }
+};
+
+TEST(DesktopShortcutTest, XfceAddsAnApplicationShortcutBesideTheUsersOwn) {
+    FakeXfconf xfce;
+    xfce.properties = {{"/commands/custom/override", "true"},
+                       {"/commands/custom/<Primary><Super>d", "thunar --daemon"},
+                       {"/commands/custom/<Alt>F2", "xfce4-appfinder --collapsed"},
+                       {"/xfwm4/custom/<Primary><Alt>d", "show_desktop_key"}};
+    const auto before = xfce.properties;
+
+    const auto added = DesktopShortcut::setUpOnXfce(std::ref(xfce), "zorvant");
+    EXPECT_EQ(added, (DesktopShortcut{DesktopShortcut::Outcome::added, "<Shift><Super>d", {}}));
+    ASSERT_EQ(xfce.writes.size(), 1U);
+    EXPECT_EQ(xfce.properties.at("/commands/custom/<Shift><Super>d"), "zorvant");
+    for (const auto& [name, value] : before)
+        EXPECT_EQ(xfce.properties.at(name), value);
+
+    EXPECT_EQ(DesktopShortcut::setUpOnXfce(std::ref(xfce), "zorvant"),
+              (DesktopShortcut{DesktopShortcut::Outcome::found, "<Shift><Super>d", {}}));
+    EXPECT_EQ(xfce.writes.size(), 1U);
+}
+
+TEST(DesktopShortcutTest, XfceStartsTheCustomSetFromTheDefaultsAsItsSettingsDo) {
+    FakeXfconf xfce;
+    xfce.properties = {{"/commands/default/<Alt>F2", "xfce4-appfinder --collapsed"},
+                       {"/commands/default/<Primary><Alt>Delete", "xflock4"}};
+    const auto added = DesktopShortcut::setUpOnXfce(std::ref(xfce), "/opt/zorvant/bin/zorvant");
+    EXPECT_EQ(added.key, "<Primary><Alt>d");
+    EXPECT_EQ(xfce.properties.at("/commands/custom/<Alt>F2"), "xfce4-appfinder --collapsed");
+    EXPECT_EQ(xfce.properties.at("/commands/custom/<Primary><Alt>Delete"), "xflock4");
+    EXPECT_EQ(xfce.properties.at("/commands/custom/override"), "true");
+    EXPECT_EQ(xfce.properties.at("/commands/custom/<Primary><Alt>d"), "/opt/zorvant/bin/zorvant");
+
+    // A channel nobody has written yet is a start too.
+    FakeXfconf empty;
+    EXPECT_EQ(DesktopShortcut::setUpOnXfce(std::ref(empty), "zorvant").outcome,
+              DesktopShortcut::Outcome::added);
+
+    FakeXfconf missing;
+    missing.installed = false;
+    EXPECT_EQ(DesktopShortcut::setUpOnXfce(std::ref(missing), "zorvant").failure,
+              "XFCE's settings tool (xfconf-query) is not installed.");
+}
+
+TEST(DesktopShortcutTest, KeysCompareAcrossTheDesktopsSpellings) {
+    EXPECT_EQ(normalizedKey("<Primary><Alt>d"), normalizedKey("<Alt><Control>D"));
+    EXPECT_EQ(normalizedKey("<Ctrl><Mod1>d"), "<control><alt>d");
+    EXPECT_EQ(normalizedKey("<Mod4><Shift>Return"), "<shift><super>return");
+    EXPECT_NE(normalizedKey("<Control>d"), normalizedKey("<Control><Shift>d"));
+    EXPECT_EQ(normalizedKey("disabled"), "");
+    EXPECT_EQ(normalizedKey(""), "");
+    EXPECT_EQ(readableKey("<Primary><Alt>d"), "Ctrl+Alt+D");
+    EXPECT_EQ(readableKey("<Super><Shift>Return"), "Shift+Super+Return");
+
+    // What gsettings is told, it reads back unchanged, quotes and backslashes included.
+    for (const std::string text : {"it's", "a\\b", "\"q\"", ""})
+        EXPECT_EQ(stringsInGVariantText("[" + gvariantTextOfString(text) + "]"),
+                  std::vector<std::string>{text});
+    EXPECT_EQ(stringsInGVariantText("['a', \"b's\"]"), (std::vector<std::string>{"a", "b's"}));
+    EXPECT_TRUE(stringsInGVariantText("@as []").empty());
+}
+
+} // namespace
