@@ -10,6 +10,7 @@
 #include "platform/log.h"
 #include "platform/notification_center.h"
 #include "ui/content_view.h"
+#include "ui/shortcut_instructions.h"
 
 namespace {
 
@@ -42,6 +43,37 @@ void AppDelegate::applicationDidFinishLaunching() {
             showAtLaunchNow(anchorPolls);
     });
     m_statusItem->show();
+
+    m_shortcuts = std::make_unique<ShortcutSetup>(m_environment.shortcuts);
+    connect(m_statusItem.get(), &StatusItem::shortcutRequested, this, &AppDelegate::setUpShortcut);
+    connect(content, &ContentView::keyboardShortcutRequested, this, &AppDelegate::setUpShortcut);
+    connect(m_shortcuts.get(), &ShortcutSetup::answered, this,
+            [this](const QString& line, bool failed, bool settingsOpened) {
+                m_popover->contentView()->setShortcutNote(line, failed);
+                // The desktop's settings, when they opened, show the shortcut themselves; the
+                // note waits in the panel for its next showing.
+                if (!settingsOpened)
+                    applicationShouldHandleReopen(m_popover->isShown());
+            });
+    connect(m_shortcuts.get(), &ShortcutSetup::instructionsNeeded, this,
+            &AppDelegate::showShortcutInstructions);
+    connect(m_shortcuts.get(), &ShortcutSetup::activated, this, &AppDelegate::shortcutPressed);
+    // A shortcut bound in an earlier run works from the start.
+    m_shortcuts->start();
+}
+
+void AppDelegate::setUpShortcut() {
+    m_shortcuts->setUp();
+}
+
+void AppDelegate::showShortcutInstructions() {
+    // A window of its own: the panel closes as soon as something else has the keyboard.
+    if (!m_instructions)
+        m_instructions = std::make_unique<ShortcutInstructions>(
+            m_environment.shortcuts.currentDesktop, m_environment.shortcuts.command);
+    m_instructions->show();
+    m_instructions->raise();
+    m_instructions->activateWindow();
 }
 
 void AppDelegate::showPanelAtLaunch(const QByteArray& activationToken) {

@@ -8,11 +8,13 @@
 #include <QString>
 
 #include "app/double_click_fold.h"
+#include "app/shortcut_setup.h"
 #include "model/folder_model.h"
 #include "platform/desktop_opener.h"
 
 class ContentView;
 class PanelWindow;
+class ShortcutInstructions;
 class StatusItem;
 
 // The program's presence on the desktop: the tray icon, whose click toggles the panel and whose
@@ -29,6 +31,8 @@ public:
         // What times a double click on the tray icon and the panel's focus rules.
         std::function<std::chrono::steady_clock::time_point()> clock =
             std::chrono::steady_clock::now;
+        // How "Keyboard Shortcut…" reaches the desktop.
+        ShortcutSetup::Environment shortcuts;
     };
 
     explicit AppDelegate(Environment environment);
@@ -49,8 +53,18 @@ public:
     bool applicationShouldHandleReopen(bool hasVisibleWindows,
                                        const QByteArray& activationToken = {});
 
+    // "Keyboard Shortcut…", from the tray's menu or the panel.
+    void setUpShortcut();
+
     StatusItem* statusItem() const { return m_statusItem.get(); }
     PanelWindow* popover() const { return m_popover.get(); }
+    ShortcutSetup* shortcuts() const { return m_shortcuts.get(); }
+    ShortcutInstructions* shortcutInstructions() const { return m_instructions.get(); }
+
+Q_SIGNALS:
+    // The shortcut the desktop portal keeps for the program was pressed: the same as a second
+    // launch, with the portal's activation token.
+    void shortcutPressed(const QByteArray& activationToken);
 
 private:
     // The tray icon is there to anchor the panel to.
@@ -60,10 +74,13 @@ private:
     // Says on the panel how to bring it back, where no tray icon does.
     void noteTray();
     void activateAndRequestFocus(const QByteArray& activationToken);
+    void showShortcutInstructions();
 
     Environment m_environment;
     std::unique_ptr<StatusItem> m_statusItem;
     std::unique_ptr<PanelWindow> m_popover;
+    std::unique_ptr<ShortcutSetup> m_shortcuts;
+    std::unique_ptr<ShortcutInstructions> m_instructions;
     bool m_showWhenSettled = false;
     // While the launch's panel waits for a new icon to be put in its place: a reopen meanwhile
     // joins it (with its token) rather than open the panel where the icon was on its way.

@@ -86,13 +86,18 @@ bool qtMadeAStatusNotifierIcon() {
 StatusItem::StatusItem(const QString& statusNotifierBus, DoubleClickFold::Clock clock)
     : m_menu(std::make_unique<QMenu>()), m_doubleClick(std::move(clock)) {
     const QString showLabel = tr("Show Dockets");
+    const QString shortcutLabel = tr("Keyboard Shortcut…");
     connect(m_menu->addAction(showLabel), &QAction::triggered, this, &StatusItem::showRequested);
+    connect(m_menu->addAction(shortcutLabel), &QAction::triggered, this,
+            &StatusItem::shortcutRequested);
 
     const QIcon icon = trayIcon();
     m_statusNotifierItem = std::make_unique<StatusNotifierItem>(
         StatusNotifierItem::Appearance{"org.zorvant.Zorvant", title.toStdString(),
                                        trayIconName().toStdString(), iconImages(icon)},
-        std::vector<MenuEntry>{{showLabel.toStdString(), [this] { Q_EMIT showRequested(); }}},
+        std::vector<MenuEntry>{
+            {showLabel.toStdString(), [this] { Q_EMIT showRequested(); }},
+            {shortcutLabel.toStdString(), [this] { Q_EMIT shortcutRequested(); }}},
         statusNotifierBus.toStdString());
     m_activations = m_statusNotifierItem->observeActivation(
         [this](int x, int y, const std::string& activationToken) {

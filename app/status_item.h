@@ -20,7 +20,7 @@ class StatusNotifierItem;
 // StatusNotifierItem over D-Bus (Plasma, XFCE, GNOME with the AppIndicator extension), else, on
 // an X server, Qt's XEmbed icon (trayer, LXDE, older panels). Either one comes as soon as its
 // tray does, and again when the tray restarts. A click on the icon toggles the panel; its menu
-// leads to the panel too.
+// leads to the panel too, and to a keyboard shortcut for it.
 //
 // Qt's QSystemTrayIcon speaks StatusNotifierItem itself when a host was there the first time
 // the process made one, and then for good. So it is made only on an X server, at a moment when
@@ -56,6 +56,8 @@ Q_SIGNALS:
     // The menu's entry that shows the panel, or the second half of a double click on the
     // XEmbed icon.
     void showRequested();
+    // The menu's "Keyboard Shortcut…".
+    void shortcutRequested();
     // isSettled() became true; once.
     void settled();
 

@@ -11,7 +11,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include "app/app_delegate.h"
@@ -58,6 +61,21 @@ void quitOnTerminationSignals(QObject* owner) {
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// What a desktop shortcut runs to bring the panel up: `zorvant` where that is this program, as
+// installed; otherwise (a build run from its folder) this program by its full path.
+QString shortcutCommand() {
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("zorvant"));
+    if (!onPath.isEmpty() && QFileInfo(onPath).canonicalFilePath() == self)
+        return QStringLiteral("zorvant");
+    // Both desktops split the command as a shell would.
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_@%+=:,./-]+$"));
+    if (plain.match(self).hasMatch())
+        return self;
+    return QLatin1Char('\'') + QString(self).replace(QLatin1String("'"), QLatin1String("'\\''")) +
+           QLatin1Char('\'');
+}
+
 } // namespace
 
 int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
@@ -87,14 +105,14 @@ int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
                      &QCoreApplication::quit, Qt::QueuedConnection);
 
     ZorvantApp app;
-    FolderModelServices services;
-    services.defaults = std::make_shared<UserDefaults>(UserDefaults::standardLocation());
-    app.appDelegate =
-        std::make_unique<AppDelegate>(AppDelegate::Environment{std::move(services), opener, {}});
+    AppDelegate::Environment environment;
+    environment.services.defaults =
+        std::make_shared<UserDefaults>(UserDefaults::standardLocation());
+    environment.opener = opener;
+    environment.shortcuts.currentDesktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    environment.shortcuts.command = shortcutCommand();
+    app.appDelegate = std::make_unique<AppDelegate>(std::move(environment));
     app.appDelegate->applicationDidFinishLaunching();
-    // The user started it and expects to see it; the login start passes --background.
-    if (!background)
-        app.appDelegate->showPanelAtLaunch();
 
     // The user started it and expects to see it (also in place of an instance that an upgrade
     // replaced); the login start passes --background.
@@ -103,11 +121,14 @@ int ZorvantApp::main(int argc, char** argv, const FirstInstanceStart& start) {
         app.appDelegate->showPanelAtLaunch(QByteArray(start.activationToken));
     }
 
-    QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(),
-                     [&app, activationToken](const QByteArray& token) {
-                         *activationToken = token.toStdString();
-                         app.appDelegate->applicationShouldHandleReopen(false, token);
-                     });
+    // A second launch, or the desktop portal's shortcut: the panel comes forward.
+    const auto reopen = [&app, activationToken](const QByteArray& token) {
+        *activationToken = token.toStdString();
+        app.appDelegate->applicationShouldHandleReopen(false, token);
+    };
+    QObject::connect(&reopenServer, &ReopenServer::reopenRequested, app.appDelegate.get(), reopen);
+    QObject::connect(app.appDelegate.get(), &AppDelegate::shortcutPressed, app.appDelegate.get(),
+                     reopen);
 
     // Start-up leaves much freed memory inside the heap (the settings parsed, the fonts
     // configured, the interface laid out); once the program idles, give those pages back,

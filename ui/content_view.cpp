@@ -315,16 +315,37 @@ void ContentView::buildInterface() {
     // Spare height goes below the last control, so that everything sits at the top.
     stack->addStretch(1);
     // One short line: the panel is all a user without a tray has, and has no room to spare.
-    m_trayNote = mutedNote(
-        tr("No tray icon: start Zorvant again, or press <a href=\"%1\">your shortcut</a>.")
-            .arg(QLatin1String(hotkeyHelp)),
-        "trayNote", m_body);
-    m_trayNote->setAccessibleName(tr("No tray icon: start Zorvant again, or press your shortcut."));
-    m_trayNote->setTextFormat(Qt::RichText);
-    m_trayNote->setOpenExternalLinks(true);
-    m_trayNote->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    m_trayNote->hide();
-    stack->addWidget(m_trayNote);
+    m_trayRow = new QWidget(m_body);
+    m_trayRow->setObjectName(QStringLiteral("trayRow"));
+    auto* trayLayout = new QHBoxLayout(m_trayRow);
+    trayLayout->setContentsMargins(0, 0, 0, 0);
+    auto* trayNote =
+        mutedNote(tr("No tray icon: start Zorvant again, or use <a href=\"%1\">a shortcut</a>.")
+                      .arg(QLatin1String(hotkeyHelp)),
+                  "trayNote", m_trayRow);
+    trayNote->setAccessibleName(tr("No tray icon: start Zorvant again, or use a shortcut."));
+    trayNote->setTextFormat(Qt::RichText);
+    trayNote->setOpenExternalLinks(true);
+    trayNote->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    trayLayout->addWidget(trayNote, 1);
+    m_shortcutButton = new QPushButton(tr("Keyboard Shortcut…"), m_trayRow);
+    m_shortcutButton->setObjectName(QStringLiteral("keyboardShortcutButton"));
+    // As quiet as the line it belongs to.
+    m_shortcutButton->setFlat(true);
+    m_shortcutButton->setStyleSheet(QString::fromLatin1(borderlessStyle));
+    m_shortcutButton->setFont(footnoteFont(font()));
+    m_shortcutButton->setAutoDefault(false);
+    m_shortcutButton->setFocusPolicy(Qt::TabFocus);
+    connect(m_shortcutButton, &QPushButton::clicked, this, &ContentView::keyboardShortcutRequested);
+    trayLayout->addWidget(m_shortcutButton, 0, Qt::AlignVCenter);
+    m_trayRow->hide();
+    stack->addWidget(m_trayRow);
+    m_shortcutNote = new LiveLabel(m_body);
+    m_shortcutNote->setObjectName(QStringLiteral("shortcutNote"));
+    m_shortcutNote->setWordWrap(true);
+    m_shortcutNote->setFont(footnoteFont(font()));
+    m_shortcutNote->setMessage(std::nullopt);
+    stack->addWidget(m_shortcutNote);
     new FocusRing(m_body);
 
     m_conflictSheet = new ConflictSheet(
@@ -395,7 +416,17 @@ void ContentView::refresh() {
 }
 
 void ContentView::setTrayMissing(bool missing) {
-    m_trayNote->setVisible(missing);
+    m_trayRow->setVisible(missing);
+    orderTabChain();
+}
+
+void ContentView::setShortcutNote(const QString& line, bool failed) {
+    QPalette palette = m_body->palette();
+    if (failed)
+        palette.setColor(QPalette::WindowText, errorColour(palette));
+    m_shortcutNote->setPalette(palette);
+    m_shortcutNote->setMessage(line.isEmpty() ? std::nullopt : std::optional(line));
+    m_shortcutNoteClosings = line.isEmpty() ? 0 : 2;
 }
 
 void ContentView::showChooserOutcome(const QString& note, bool refused) {
@@ -415,6 +446,7 @@ void ContentView::orderTabChain() {
     for (QPushButton* row : m_recents->rows())
         chain.push_back(row);
     chain.push_back(m_clearButton);
+    chain.push_back(m_shortcutButton);
     for (std::size_t i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
 }
@@ -440,6 +472,8 @@ void ContentView::hideEvent(QHideEvent* event) {
     // A panel that closes takes its dialog with it, as if it had been dismissed.
     if (m_conflictSheet->isPresented())
         m_conflictSheet->dismiss();
+    if (m_shortcutNoteClosings > 0 && --m_shortcutNoteClosings == 0)
+        m_shortcutNote->setMessage(std::nullopt);
     QWidget::hideEvent(event);
 }
 

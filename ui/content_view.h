@@ -42,8 +42,13 @@ public:
 
     bool isSelectingRoot() const { return m_isSelectingRoot; }
 
-    // Where no tray shows the icon, the panel says how to bring it back once closed.
+    // Where no tray shows the icon, the panel says how to bring it back once closed, and
+    // offers "Keyboard Shortcut…".
     void setTrayMissing(bool missing);
+
+    // What became of "Keyboard Shortcut…": shown until the panel has closed twice, so that it
+    // is still there after a trip to the desktop's settings. An empty line clears it.
+    void setShortcutNote(const QString& line, bool failed);
 
     // How long a lookup, or the root's check, may wait for the file server before the panel
     // says that it does not answer (and gives the lookup up).
@@ -57,6 +62,8 @@ Q_SIGNALS:
     void folderChooserShown();
     // After the chooser's outcome has been handed on.
     void folderChooserClosed();
+    // The panel's "Keyboard Shortcut…", offered where there is no tray and so no menu.
+    void keyboardShortcutRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,7 +115,11 @@ private:
     QWidget* m_clearRow = nullptr;
     QPushButton* m_clearButton = nullptr;
     QLabel* m_noRecentsNote = nullptr;
-    QLabel* m_trayNote = nullptr;
+    QWidget* m_trayRow = nullptr;
+    QPushButton* m_shortcutButton = nullptr;
+    LiveLabel* m_shortcutNote = nullptr;
+    // How many more closings of the panel the shortcut's note stays for.
+    int m_shortcutNoteClosings = 0;
     ConflictSheet* m_conflictSheet = nullptr;
     QFileDialog* m_chooser = nullptr;
 

@@ -386,9 +386,14 @@ TEST_F(ContentViewTest, WithoutATrayThePanelSaysHowToBringItBack) {
     EXPECT_TRUE(note->isVisible());
     EXPECT_TRUE(note->openExternalLinks());
     EXPECT_TRUE(note->text().contains("href=\"https://zorvant.org/#the-hotkey\""));
-    EXPECT_EQ(note->accessibleName(), "No tray icon: start Zorvant again, or press your shortcut.");
-    // One line across the panel's width, below everything else.
-    EXPECT_LT(note->height(), 2 * note->fontMetrics().lineSpacing());
+    EXPECT_EQ(note->accessibleName(), "No tray icon: start Zorvant again, or use a shortcut.");
+    // "Keyboard Shortcut…" beside it, the two no taller than a button, below everything else.
+    auto* shortcut = find<QPushButton>("keyboardShortcutButton");
+    EXPECT_TRUE(shortcut->isVisible());
+    EXPECT_LE(note->heightForWidth(note->width()),
+              std::max(shortcut->height(), 2 * note->fontMetrics().lineSpacing()));
+    EXPECT_EQ(shortcut->mapTo(view.get(), QPoint()).y() + shortcut->height() / 2,
+              note->mapTo(view.get(), QPoint()).y() + note->height() / 2);
     EXPECT_GE(note->mapTo(view.get(), QPoint()).y(),
               find("openFolderButton")->mapTo(view.get(), QPoint()).y());
     view->setTrayMissing(false);
