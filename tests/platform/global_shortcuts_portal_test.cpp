@@ -1,3 +1,5 @@
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -24,6 +26,13 @@ QStringList methods(const QJsonArray& calls) {
 }
 
 } // namespace
+
+// So that a failed check names the state.
+void PrintTo(GlobalShortcutsPortal::State state, std::ostream* out) {
+    constexpr const char* names[] = {"unknown", "unavailable", "unbound",
+                                     "binding", "bound",       "failed"};
+    *out << names[static_cast<int>(state)];
+}
 
 // The program's shortcut, with the desktop's stand-in portal on the test's own bus; what the
 // portal was asked, and what reached the program. The tests share one portal, made fresh for
@@ -211,6 +220,23 @@ TEST_F(GlobalShortcutsPortalTest, AnOvertakenBindAnswerChangesNothing) {
     EXPECT_EQ(client->state(), State::bound);
     EXPECT_EQ(client->trigger(), "Meta+D");
     EXPECT_EQ(stateChanges, changes);
+}
+
+// A listing asked before a bind and answered after it tells of the shortcut as it was.
+TEST_F(GlobalShortcutsPortalTest, AListingOvertakenByABindChangesNothing) {
+    portal.holdLists(true);
+    startClient();
+    ASSERT_TRUE(
+        waitUntil([&] { return portal.calls(QStringLiteral("ListShortcuts")).size() == 1; }));
+    portal.setBindAnswer(DesktopPortal::success, QStringLiteral("Meta+D"));
+    client->bind();
+    ASSERT_TRUE(settlesAt(State::bound));
+
+    portal.answerHeldLists();
+    portal.activate(session(), shortcutId, QStringLiteral("after"));
+    ASSERT_TRUE(waitUntil([&] { return activations.size() == 1; }));
+    EXPECT_EQ(client->state(), State::bound);
+    EXPECT_EQ(client->trigger(), "Meta+D");
 }
 
 TEST_F(GlobalShortcutsPortalTest, OnlyItsOwnShortcutInItsOwnSessionReachesTheProgram) {

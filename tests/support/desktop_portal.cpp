@@ -82,6 +82,14 @@ void DesktopPortal::answerHeldBind(int index, unsigned response, const QString& 
     control(QStringLiteral("AnswerHeldBind"), {static_cast<unsigned>(index), response, trigger});
 }
 
+void DesktopPortal::holdLists(bool hold) {
+    control(QStringLiteral("HoldLists"), {hold});
+}
+
+void DesktopPortal::answerHeldLists() {
+    control(QStringLiteral("AnswerHeldLists"));
+}
+
 void DesktopPortal::activate(const QString& session, const QString& id, const QString& token) {
     control(QStringLiteral("Activate"), {session, id, qulonglong(1234), token});
 }

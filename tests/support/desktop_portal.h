@@ -43,6 +43,10 @@ public:
     void setBindAnswer(unsigned response, const QString& trigger = {}, bool hold = false);
     // Ends the dialog of the index-th bind held.
     void answerHeldBind(int index, unsigned response, const QString& trigger = {});
+    // Whether listings from now on wait for answerHeldLists(), which answers them with the
+    // shortcuts as they were when asked.
+    void holdLists(bool hold);
+    void answerHeldLists();
     // The desktop's Activated signal for a session and a shortcut id, with a token or none.
     void activate(const QString& session, const QString& id, const QString& token);
     // The desktop ends a session on its own.

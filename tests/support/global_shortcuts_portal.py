@@ -105,6 +105,7 @@ class Portal(dbus.service.Object):
             session.end()
         # The app's shortcuts as the desktop keeps them across sessions and runs: id -> trigger.
         self.bound, self.calls, self.held = {}, [], []
+        self.hold_lists, self.held_lists = False, []
         self.bind_answer = (SUCCESS, "Ctrl+Alt+D", False)
 
     def check(self):
@@ -172,7 +173,11 @@ class Portal(dbus.service.Object):
         self.calls.append({"method": "ListShortcuts", "sender": sender, "session": str(session),
                            "options": plain(options)})
         request = self.request(sender, options)
-        request.answer_after_return(SUCCESS, {"shortcuts": self.listed()})
+        if self.hold_lists:
+            # Answered later, with the shortcuts as they are now.
+            self.held_lists.append((request, self.listed()))
+        else:
+            request.answer_after_return(SUCCESS, {"shortcuts": self.listed()})
         return request.path
 
     @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
@@ -224,6 +229,17 @@ class Control(dbus.service.Object):
     def AnswerHeldBind(self, index, response, trigger):
         request, ids = self.portal.held[index]
         request.answer(response, self.portal.bind(ids, response, trigger))
+
+    @dbus.service.method(CONTROL, in_signature="b")
+    def HoldLists(self, hold):
+        """Whether ListShortcuts from now on waits for AnswerHeldLists."""
+        self.portal.hold_lists = bool(hold)
+
+    @dbus.service.method(CONTROL)
+    def AnswerHeldLists(self):
+        for request, listed in self.portal.held_lists:
+            request.answer(SUCCESS, {"shortcuts": listed})
+        self.portal.held_lists = []
 
     @dbus.service.method(CONTROL, in_signature="ssts")
     def Activate(self, session, shortcut_id, timestamp, token):
