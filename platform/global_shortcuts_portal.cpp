@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <utility>
+#include <vector>
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -325,6 +326,15 @@ void GlobalShortcutsPortal::bindShortcut() {
 }
 
 void GlobalShortcutsPortal::bindAnswered(unsigned response, const PortalResults& results) {
+    // A listing still to come was asked before this answer and would bring back what the user
+    // has just changed.
+    std::vector<std::string> listings;
+    for (const auto& [path, open] : m_requests) {
+        if (open.onResponse == &GlobalShortcutsPortal::shortcutsListed)
+            listings.push_back(path);
+    }
+    for (const std::string& path : listings)
+        forgetRequest(path);
     switch (response) {
     case responseSuccess:
         // The user may have left the shortcut without a key.

@@ -1,0 +1,109 @@
+#include "support/desktop_portal.h"
+
+#include <QDBusConnection>
+#include <QDBusPendingCall>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcessEnvironment>
+
+#include "support/tray_host.h"
+
+namespace {
+
+constexpr int timeoutMs = 10000;
+
+} // namespace
+
+DesktopPortal::DesktopPortal() {
+    m_daemon.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                    QStringLiteral("--print-address")});
+    while (m_daemon.waitForReadyRead(timeoutMs) && !m_daemon.canReadLine()) {
+    }
+    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    static int count = 0;
+    m_connectionName = QStringLiteral("desktop-portal-%1").arg(++count);
+    QDBusConnection::connectToBus(m_address, m_connectionName);
+}
+
+DesktopPortal::~DesktopPortal() {
+    stop();
+    QDBusConnection::disconnectFromBus(m_connectionName);
+    m_daemon.terminate();
+    m_daemon.waitForFinished(timeoutMs);
+}
+
+void DesktopPortal::start(const QStringList& options) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+    m_portal.setProcessEnvironment(environment);
+    m_portal.start(QStringLiteral("/usr/bin/python3"),
+                   QStringList{QStringLiteral(ZORVANT_PORTAL_SCRIPT)} + options);
+    // It says so once it has its name on the bus.
+    while (m_portal.waitForReadyRead(timeoutMs) && !m_portal.canReadLine()) {
+    }
+    m_portal.readLine();
+}
+
+void DesktopPortal::stop() {
+    if (m_portal.state() == QProcess::NotRunning)
+        return;
+    m_portal.terminate();
+    m_portal.waitForFinished(timeoutMs);
+}
+
+void DesktopPortal::reset() {
+    control(QStringLiteral("Reset"));
+}
+
+void DesktopPortal::rememberBinding(const QString& id, const QString& trigger) {
+    control(QStringLiteral("RememberBinding"), {id, trigger});
+}
+
+QJsonArray DesktopPortal::calls(const QString& method) {
+    const QByteArray json = control(QStringLiteral("Calls")).arguments().value(0).toByteArray();
+    QJsonArray found;
+    for (const QJsonValue call : QJsonDocument::fromJson(json).array()) {
+        if (method.isEmpty() || call.toObject().value(QStringLiteral("method")) == method)
+            found.append(call);
+    }
+    return found;
+}
+
+QStringList DesktopPortal::sessions() {
+    return control(QStringLiteral("Sessions")).arguments().value(0).toStringList();
+}
+
+void DesktopPortal::setBindAnswer(unsigned response, const QString& trigger, bool hold) {
+    control(QStringLiteral("SetBindAnswer"), {response, trigger, hold});
+}
+
+void DesktopPortal::answerHeldBind(int index, unsigned response, const QString& trigger) {
+    control(QStringLiteral("AnswerHeldBind"), {static_cast<unsigned>(index), response, trigger});
+}
+
+void DesktopPortal::holdLists(bool hold) {
+    control(QStringLiteral("HoldLists"), {hold});
+}
+
+void DesktopPortal::answerHeldLists() {
+    control(QStringLiteral("AnswerHeldLists"));
+}
+
+void DesktopPortal::activate(const QString& session, const QString& id, const QString& token) {
+    control(QStringLiteral("Activate"), {session, id, qulonglong(1234), token});
+}
+
+void DesktopPortal::closeSession(const QString& session) {
+    control(QStringLiteral("CloseSession"), {session});
+}
+
+QDBusMessage DesktopPortal::control(const QString& method, const QVariantList& arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/control"),
+        QStringLiteral("org.zorvant.test.PortalControl"), method);
+    message.setArguments(arguments);
+    QDBusPendingCall pending = QDBusConnection(m_connectionName).asyncCall(message, timeoutMs);
+    waitUntil([&] { return pending.isFinished(); });
+    return pending.reply();
+}
