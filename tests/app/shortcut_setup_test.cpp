@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "app/shortcut_setup.h"
+#include "support/desktop_portal.h"
 
 namespace {
 
@@ -115,6 +118,66 @@ TEST(ShortcutSetupTest, ElsewhereTheUserIsShownHowAndAMissingToolIsOneLine) {
 
     EXPECT_EQ(ShortcutSetup::desktopFrom("X-Cinnamon"), ShortcutSetup::Desktop::other);
     EXPECT_EQ(ShortcutSetup::desktopFrom("GNOME-Classic:GNOME"), ShortcutSetup::Desktop::gnome);
+}
+
+// Where the desktop's portal offers global shortcuts (Plasma), it has the last word on the key,
+// whatever the desktop calls itself: its dialog is asked, its answer is the panel's line, and a
+// press of the shortcut reaches the program with the portal's token.
+TEST(ShortcutSetupTest, ThePortalBindsWhereTheDesktopOffersIt) {
+    DesktopPortal portal;
+    portal.start();
+    portal.setBindAnswer(DesktopPortal::success, QStringLiteral("Ctrl+Alt+D"));
+    auto tools = std::make_shared<ScriptedDesktop>();
+    std::vector<Opened> opened;
+    auto environment = environmentFor("GNOME", tools, opened, true);
+    environment.portalBus = portal.busAddress();
+    ShortcutSetup setup(environment);
+    QSignalSpy answers(&setup, &ShortcutSetup::answered);
+    QSignalSpy presses(&setup, &ShortcutSetup::activated);
+
+    // Asked at once, before the portal has said whether it is there.
+    setup.setUp();
+    ASSERT_TRUE(answers.wait(5000));
+    EXPECT_EQ(answers.at(0).at(0).toString(),
+              "Ctrl+Alt+D opens Zorvant. Change it in System Settings → Shortcuts.");
+    EXPECT_FALSE(answers.at(0).at(1).toBool());
+    EXPECT_TRUE(tools->calls.empty());
+    EXPECT_TRUE(opened.empty());
+    const QJsonArray binds = portal.calls(QStringLiteral("BindShortcuts"));
+    ASSERT_EQ(binds.size(), 1);
+
+    const QString session = portal.sessions().value(0);
+    // The stand-in's calls turn the event loop, which may deliver the press before they return.
+    portal.activate(session, QStringLiteral("show-dockets"), QStringLiteral("token-1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !presses.isEmpty(); }, 5000));
+    EXPECT_EQ(presses.at(0).at(0).toByteArray(), "token-1");
+
+    // A dialog the user cancels sets nothing, and says so.
+    portal.reset();
+    portal.setBindAnswer(DesktopPortal::cancelled);
+    ShortcutSetup cancelled(environment);
+    QSignalSpy cancelledAnswers(&cancelled, &ShortcutSetup::answered);
+    cancelled.setUp();
+    ASSERT_TRUE(cancelledAnswers.wait(5000));
+    EXPECT_EQ(cancelledAnswers.at(0).at(0).toString().toStdString(), "No shortcut was set.");
+}
+
+// Without the portal's global shortcuts, the desktop's own settings are used.
+TEST(ShortcutSetupTest, APortalWithoutGlobalShortcutsLeavesItToTheDesktopsSettings) {
+    DesktopPortal portal;
+    portal.start({QStringLiteral("--without-global-shortcuts")});
+    auto tools = std::make_shared<ScriptedDesktop>();
+    std::vector<Opened> opened;
+    auto environment = environmentFor("XFCE", tools, opened, true);
+    environment.portalBus = portal.busAddress();
+    ShortcutSetup setup(environment);
+    QSignalSpy answers(&setup, &ShortcutSetup::answered);
+    setup.setUp();
+    ASSERT_TRUE(answers.wait(5000));
+    EXPECT_FALSE(answers.at(0).at(1).toBool()) << answers.at(0).at(0).toString().toStdString();
+    EXPECT_FALSE(tools->calls.empty());
+    ASSERT_EQ(opened.size(), 1U);
+    EXPECT_EQ(opened[0].program, "xfce4-keyboard-settings");
 }
 
 } // namespace
