@@ -12,8 +12,15 @@ namespace {
 
 const GlobalShortcutsPortal::Shortcut portalShortcut{"show-dockets", "Show Dockets", "CTRL+ALT+d"};
 
+// The settings program is the desktop's, and so is what it has to say: not in our log.
 bool startDetached(const QString& program, const QStringList& arguments) {
-    return QProcess::startDetached(program, arguments);
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
 }
 
 // Where the user changes the shortcut, said in the desktop's own words.

@@ -254,10 +254,23 @@ DesktopShortcut DesktopShortcut::setUpOnGnome(const RunCommand& run, const std::
         }
     }
 
+    // A place no shortcut uses: not in the list, and holding nothing (GNOME Settings may have
+    // left one there, and a list read from a store that lags behind must not cost anybody theirs).
     std::string path;
     for (int n = 0; path.empty(); ++n) {
         std::string candidate = gnomeCustomFolder + std::to_string(n) + "/";
-        if (std::find(paths.begin(), paths.end(), candidate) == paths.end())
+        if (std::find(paths.begin(), paths.end(), candidate) != paths.end())
+            continue;
+        bool empty = true;
+        for (const char* field : {"name", "command", "binding"}) {
+            const CommandResult value =
+                run("gsettings", {"get", gnomeCustomKey + ":" + candidate, field});
+            if (!value.succeeded())
+                return failed(gnomeFailure(value));
+            const auto strings = stringsInGVariantText(value.out);
+            empty = empty && (strings.empty() || strings.front().empty());
+        }
+        if (empty)
             path = std::move(candidate);
     }
     const std::string key = freeDefaultKey(used);

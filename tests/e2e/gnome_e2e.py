@@ -7,10 +7,18 @@
 # opens) reports the windows and the icons, clicks and types through virtual devices, makes the
 # tokens and takes the screenshots.
 #
+# "Keyboard Shortcut…" from the icon's menu then adds one custom shortcut to GNOME's own settings,
+# on a key nothing else uses and beside the user's own, and opens GNOME Settings at the keyboard;
+# gnome-settings-daemon's media keys (started by the test, as a session does) run it when the
+# key is pressed, and the panel comes up as after a second launch.
+#
 # usage: gnome_e2e.py ZORVANT SCREENSHOT_FOLDER
+import contextlib
 import json
 import os
+import re
 import signal
+import subprocess
 import sys
 
 import dbus
@@ -43,7 +51,24 @@ JSON.stringify(Object.entries(Main.panel.statusArea)
     }))
 """
 KEYVALS = {**{str(digit): 0x30 + digit for digit in range(10)},
-           "Escape": 0xff1b, "Control_L": 0xffe3, "a": 0x61}
+           **{chr(letter): letter for letter in range(ord("a"), ord("z") + 1)},
+           "Escape": 0xff1b, "Control_L": 0xffe3, "Alt_L": 0xffe9, "Super_L": 0xffeb,
+           "Shift_L": 0xffe1}
+MEDIA_KEYS = "org.gnome.settings-daemon.plugins.media-keys"
+# Every schema where GNOME keeps keys, as the program checks them.
+KEY_SCHEMAS = ("org.gnome.desktop.wm.keybindings", "org.gnome.shell.keybindings",
+               "org.gnome.mutter.keybindings", "org.gnome.mutter.wayland.keybindings",
+               MEDIA_KEYS)
+MENU_ITEMS = """
+const icon = Object.entries(Main.panel.statusArea).map(([key, icon]) => icon).find(icon =>
+    icon && icon._indicator && icon._indicator.busName === BUS_NAME);
+JSON.stringify(icon === undefined ? {open: false, items: [], keys: Object.keys(Main.panel.statusArea)} :
+               {open: icon.menu.isOpen, items: icon.menu._getMenuItems().map(item => {
+    const box = item.get_transformed_extents();
+    return {label: item.label ? item.label.text : null,
+            rect: [box.get_x(), box.get_y(), box.get_width(), box.get_height()].map(Math.round)};
+})})
+"""
 
 
 class Shell:
@@ -82,6 +107,12 @@ class Shell:
                       "GLib.get_monotonic_time(), %d, %d); true" % (x, y))
             return self.eval("global.get_pointer().slice(0, 2)") == [x, y]
         wait_for("the pointer at %d,%d" % (x, y), there)
+
+    def click(self, x, y):
+        self.point_at(x, y)
+        self.eval("; ".join("global._zorvantPointer.notify_button(GLib.get_monotonic_time(), "
+                            "Clutter.BUTTON_PRIMARY, Clutter.ButtonState.%s)" % state
+                            for state in ("PRESSED", "RELEASED")) + "; true")
 
     def double_click(self, x, y):
         self.point_at(x, y)
@@ -162,7 +193,10 @@ def second_launch(desktop, shell):
 def road(desktop):
     shell, accessibility = Shell(desktop), Accessibility()
     work_area = shell.work_area()
-    running = desktop.launch("--background")
+    # Its shortcut runs it as `zorvant`; its desktop tools read GNOME's settings where the
+    # session keeps them.
+    running = desktop.launch("--background", XDG_CONFIG_HOME=desktop.env["XDG_CONFIG_HOME"],
+                             PATH=os.path.dirname(desktop.zorvant) + ":" + desktop.zorvant_env["PATH"])
     runtime = desktop.env["XDG_RUNTIME_DIR"]
     wait_for("zorvant to listen for a second launch", lambda: check(
         running.poll() is None, "zorvant ended") or any(
@@ -220,7 +254,110 @@ def road(desktop):
     accessibility.wait_for_field("focused, with 7 typed",
                                  lambda text, focused: focused and text == "7")
     shell.shot("third-launch")
+    shell.press("Escape")
+    wait_for("the panel to close", lambda: not shell.panels(running.pid))
+
+    keyboard_shortcut(desktop, shell, running, icon, work_area, accessibility)
     check(desktop.finish(running, signal.SIGTERM) == 0, "SIGTERM did not end zorvant cleanly")
+
+
+def gsettings(desktop, *arguments):
+    return subprocess.run(["gsettings", *arguments], env=desktop.env, stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=30, check=True).stdout.strip()
+
+
+def custom_shortcuts(desktop):
+    # GNOME's custom shortcuts as its settings list them: {path: {name, command, binding}}.
+    paths = re.findall(r"'([^']*)'", gsettings(desktop, "get", MEDIA_KEYS, "custom-keybindings"))
+    return {path: {key: re.sub(r"^'(.*)'$", r"\1", gsettings(
+        desktop, "get", MEDIA_KEYS + ".custom-keybinding:" + path, key))
+        for key in ("name", "command", "binding")} for path in paths}
+
+
+def key_names(binding):
+    # "<Control><Alt>d" as the virtual keyboard's key names: "Control_L+Alt_L+d".
+    modifiers = re.findall(r"<(\w+)>", binding)
+    names = {"Control": "Control_L", "Primary": "Control_L", "Alt": "Alt_L",
+             "Super": "Super_L", "Shift": "Shift_L"}
+    return "+".join([names[m] for m in modifiers] + [re.sub(r"^(<\w+>)*", "", binding).lower()])
+
+
+def same_key(a, b):
+    canonical = lambda key: sorted(re.sub("primary|ctrl", "control", key.lower()).split(">"))
+    return canonical(a) == canonical(b)
+
+
+def keyboard_shortcut(desktop, shell, running, icon, work_area, accessibility):
+    # A shortcut the user made, on the key the program would offer first.
+    mine = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/"
+    for key, value in (("name", "'Terminal'"), ("command", "'x-terminal-emulator'"),
+                       ("binding", "'<Primary><Alt>d'")):
+        gsettings(desktop, "set", MEDIA_KEYS + ".custom-keybinding:" + mine, key, value)
+    gsettings(desktop, "set", MEDIA_KEYS, "custom-keybindings", "['%s']" % mine)
+    before = custom_shortcuts(desktop)
+    # GNOME Settings, as far as the program can tell: a stand-in that says where it was opened.
+    settings_log = desktop.path("gnome-control-center.log")
+    with open(desktop.path("bin/gnome-control-center"), "w") as stand_in:
+        stand_in.write("#!/bin/sh\necho \"$*\" >> %s\n" % settings_log)
+    os.chmod(stand_in.name, 0o755)
+    # The session's media keys, which run custom shortcuts; zorvant is on their path by its name.
+    on_path = os.path.dirname(desktop.zorvant) + ":" + desktop.env["PATH"]
+    desktop.spawn(["/usr/libexec/gsd-media-keys"], "gsd-media-keys.log",
+                  dict(desktop.env, PATH=on_path))
+
+    def choose_keyboard_shortcut():
+        # A click on the icon opens its menu; a click on the entry chooses it.
+        icon_x, icon_y = (icon["rect"][0] + icon["rect"][2] // 2,
+                          icon["rect"][1] + icon["rect"][3] // 2)
+        shell.click(icon_x, icon_y)
+        menu = wait_for_value("the icon's menu", lambda: json.loads(shell.eval(
+            "const BUS_NAME = %s;\n" % json.dumps(icon["busName"]) + MENU_ITEMS)),
+                              lambda menu: menu["open"])
+        check([item["label"] for item in menu["items"]] == ["Show Dockets", "Keyboard Shortcut…"],
+              "the icon's menu is %r" % menu["items"])
+        shell.shot("menu")
+        x, y, width, height = menu["items"][1]["rect"]
+        shell.click(x + width // 2, y + height // 2)
+
+    choose_keyboard_shortcut()
+    added = wait_for_value("Zorvant's shortcut in GNOME's settings",
+                           lambda: custom_shortcuts(desktop), lambda now: len(now) == 2)
+    check(added[mine] == before[mine], "the user's shortcut changed: %r" % added[mine])
+    ours = next(shortcut for path, shortcut in added.items() if path != mine)
+    check(ours["name"] == "Zorvant" and ours["command"] == "zorvant" and ours["binding"],
+          "Zorvant's shortcut is %r" % ours)
+    taken = [key for schema in KEY_SCHEMAS for line in
+             gsettings(desktop, "list-recursively", schema).splitlines()
+             for key in re.findall(r"'([^']*)'", line.split(" ", 2)[-1])]
+    check(not any(same_key(ours["binding"], key) for key in taken + [before[mine]["binding"]]),
+          "Zorvant's key %s is taken already" % ours["binding"])
+    wait_for("GNOME Settings opened at the keyboard", lambda: os.path.exists(settings_log)
+             and open(settings_log).read() == "keyboard\n")
+    # Settings took the user's eye: the panel waits for the shortcut.
+    check(not shell.panels(running.pid), "the panel came up beside GNOME Settings")
+
+    # The key shows the panel, as a second launch does: focused, the number selected. The media
+    # keys grab it once they have read the new shortcut: pressed until they have.
+    keys = key_names(ours["binding"])
+    for _ in range(10):
+        shell.press(keys)
+        with contextlib.suppress(AssertionError):
+            wait_for("the panel from the shortcut", lambda: shell.panels(running.pid), 3)
+            break
+    check_panel(focused_panel(shell, running.pid, "the shortcut " + keys), work_area, icon)
+    accessibility.wait_for_field("focused", lambda text, focused: focused)
+    shell.type("9")
+    accessibility.wait_for_field("focused, with 9 typed over 7",
+                                 lambda text, focused: focused and text == "9")
+    shell.shot("shortcut")
+    shell.press("Escape")
+    wait_for("the panel to close", lambda: not shell.panels(running.pid))
+
+    # Again: the shortcut is found, not added twice, and Settings opens to change it.
+    choose_keyboard_shortcut()
+    wait_for("GNOME Settings opened again", lambda: open(settings_log).read().count("keyboard") == 2)
+    check(custom_shortcuts(desktop) == added, "a second use changed GNOME's shortcuts: %r"
+          % custom_shortcuts(desktop))
 
 
 def main(zorvant, screenshots):

@@ -117,11 +117,15 @@ TEST(DesktopShortcutTest, GnomeLeavesTheKeyToTheUserWhenEveryDefaultIsTaken) {
     gnome.values["org.gnome.desktop.wm.keybindings"]["many"] = taken + "'<Super>x']";
     // A user's command that merely contains the name is not ours.
     gnome.addUserShortcut(base + "custom0/", "notzorvant --x", "");
+    // A shortcut left where the list no longer names it is not written over either.
+    gnome.values["org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" + base +
+                 "custom1/"] = {{"command", "'xterm'"}};
 
     const auto added = DesktopShortcut::setUpOnGnome(std::ref(gnome), "Zorvant", "zorvant");
     EXPECT_EQ(added.outcome, DesktopShortcut::Outcome::addedWithoutKey);
-    EXPECT_EQ(gnome.custom(base + "custom1/").at("binding"), "''");
-    EXPECT_EQ(gnome.list().size(), 2U);
+    EXPECT_EQ(gnome.custom(base + "custom1/").at("command"), "'xterm'");
+    EXPECT_EQ(gnome.custom(base + "custom2/").at("binding"), "''");
+    EXPECT_EQ(gnome.list(), (std::vector<std::string>{base + "custom0/", base + "custom2/"}));
 }
 
 TEST(DesktopShortcutTest, GnomeChangesNothingWhereItCannotKeepTheShortcut) {
