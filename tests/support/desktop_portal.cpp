@@ -14,23 +14,12 @@ constexpr int timeoutMs = 10000;
 
 } // namespace
 
-DesktopPortal::DesktopPortal() {
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                    QStringLiteral("--print-address")});
-    while (m_daemon.waitForReadyRead(timeoutMs) && !m_daemon.canReadLine()) {
-    }
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    static int count = 0;
-    m_connectionName = QStringLiteral("desktop-portal-%1").arg(++count);
-    QDBusConnection::connectToBus(m_address, m_connectionName);
-}
+DesktopPortal::DesktopPortal()
+    : m_bus(QStringLiteral("desktop-portal")), m_address(m_bus.address()),
+      m_connectionName(m_bus.connectionName()) {}
 
 DesktopPortal::~DesktopPortal() {
     stop();
-    QDBusConnection::disconnectFromBus(m_connectionName);
-    m_daemon.terminate();
-    m_daemon.waitForFinished(timeoutMs);
 }
 
 void DesktopPortal::start(const QStringList& options) {

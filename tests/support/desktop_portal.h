@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "support/private_bus.h"
+
 // The desktop portal's GlobalShortcuts for tests, on a D-Bus daemon of the test's own: the
 // stand-in portal (global_shortcuts_portal.py, beside this file), which can be started,
 // stopped and started again, and its test-only controls. Calls wait in the event loop, since
@@ -55,8 +57,9 @@ public:
 private:
     QDBusMessage control(const QString& method, const QVariantList& arguments = {});
 
+    // First: it goes last.
+    PrivateBus m_bus;
     QString m_address;
     QString m_connectionName;
-    QProcess m_daemon;
     QProcess m_portal;
 };
