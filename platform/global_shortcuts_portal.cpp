@@ -167,17 +167,10 @@ private Q_SLOTS:
 };
 
 GlobalShortcutsPortal::GlobalShortcutsPortal(Shortcut shortcut, const std::string& busAddress)
-    : m_shortcut(std::move(shortcut)), m_link(std::make_unique<GlobalShortcutsPortalLink>()) {
+    : m_bus(busAddress, "global-shortcuts"), m_shortcut(std::move(shortcut)),
+      m_link(std::make_unique<GlobalShortcutsPortalLink>()) {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    if (busAddress.empty()) {
-        m_connectionName = QDBusConnection::sessionBus().name().toStdString();
-    } else {
-        static std::atomic<int> count = 0;
-        m_connectionName = "zorvant-global-shortcuts-" + std::to_string(++count);
-        m_ownConnection = true;
-        QDBusConnection::connectToBus(qString(busAddress), qString(m_connectionName));
-    }
     m_link->responded = [this](const QDBusMessage& signal) { responded(signal); };
     m_link->activated = [this](const QDBusMessage& signal) { activated(signal); };
     m_link->sessionClosed = [this](const QDBusMessage& signal) {
@@ -189,7 +182,7 @@ GlobalShortcutsPortal::GlobalShortcutsPortal(Shortcut shortcut, const std::strin
 }
 
 GlobalShortcutsPortal::~GlobalShortcutsPortal() {
-    QDBusConnection connection(qString(m_connectionName));
+    QDBusConnection connection(qString(m_bus.name()));
     // Not waited for. A session still being made is closed too: the portal takes the calls of
     // one connection in order, so the session exists by the time the Close comes.
     if (!m_session.empty()) {
@@ -197,15 +190,13 @@ GlobalShortcutsPortal::~GlobalShortcutsPortal() {
                                                        sessionInterface, QStringLiteral("Close")));
     }
     m_link.reset();
-    if (m_ownConnection)
-        QDBusConnection::disconnectFromBus(qString(m_connectionName));
 }
 
 void GlobalShortcutsPortal::start() {
     if (m_started)
         return;
     m_started = true;
-    QDBusConnection connection(qString(m_connectionName));
+    QDBusConnection connection(qString(m_bus.name()));
     if (!connection.isConnected()) {
         m_bindWaiting = false;
         setState(State::unavailable);
@@ -222,7 +213,7 @@ void GlobalShortcutsPortal::checkAvailability() {
         QStringLiteral("Get"));
     get << shortcutsInterface << QStringLiteral("version");
     const int generation = m_generation;
-    m_link->callThen(QDBusConnection(qString(m_connectionName)), get,
+    m_link->callThen(QDBusConnection(qString(m_bus.name())), get,
                      [this, generation](const QDBusMessage& reply) {
                          if (generation == m_generation)
                              availabilityAnswered(reply);
@@ -245,7 +236,7 @@ void GlobalShortcutsPortal::createSession() {
     m_makingSession = true;
     const std::string sessionToken = newToken();
     m_session = (portalPath + QStringLiteral("/session/") +
-                 senderPathElement(QDBusConnection(qString(m_connectionName))) + QLatin1Char('/') +
+                 senderPathElement(QDBusConnection(qString(m_bus.name()))) + QLatin1Char('/') +
                  qString(sessionToken))
                     .toStdString();
     const std::string token = newToken();
@@ -268,7 +259,7 @@ void GlobalShortcutsPortal::sessionCreated(unsigned response, const PortalResult
     const QString session = pathIn(results.values.value(QStringLiteral("session_handle")));
     if (!session.isEmpty())
         m_session = session.toStdString();
-    m_link->listenForClosing(QDBusConnection(qString(m_connectionName)), qString(m_session));
+    m_link->listenForClosing(QDBusConnection(qString(m_bus.name())), qString(m_session));
     if (std::exchange(m_bindWaiting, false))
         bindShortcut();
     else
@@ -357,7 +348,7 @@ std::string
 GlobalShortcutsPortal::request(const std::string& method, const std::string& token,
                                OnResponse onResponse,
                                const std::function<void(QDBusMessage& call)>& addArguments) {
-    const QDBusConnection connection(qString(m_connectionName));
+    const QDBusConnection connection(qString(m_bus.name()));
     const std::string path = (portalPath + QStringLiteral("/request/") +
                               senderPathElement(connection) + QLatin1Char('/') + qString(token))
                                  .toStdString();
@@ -382,7 +373,7 @@ GlobalShortcutsPortal::request(const std::string& method, const std::string& tok
         const Request pending = open->second;
         forgetRequest(path);
         m_requests[handle.toStdString()] = pending;
-        m_link->listenForResponse(QDBusConnection(qString(m_connectionName)), handle, true);
+        m_link->listenForResponse(QDBusConnection(qString(m_bus.name())), handle, true);
         if (m_latestBind == path)
             m_latestBind = handle.toStdString();
     });
@@ -420,7 +411,7 @@ void GlobalShortcutsPortal::requestFailed(const std::string& path, const QDBusMe
 
 void GlobalShortcutsPortal::forgetRequest(const std::string& path) {
     m_requests.erase(path);
-    m_link->listenForResponse(QDBusConnection(qString(m_connectionName)), qString(path), false);
+    m_link->listenForResponse(QDBusConnection(qString(m_bus.name())), qString(path), false);
 }
 
 void GlobalShortcutsPortal::activated(const QDBusMessage& signal) {
@@ -448,7 +439,7 @@ void GlobalShortcutsPortal::portalChanged(bool present) {
     // bindings of earlier sessions: asking again finds the shortcut bound.
     ++m_generation;
     for (const auto& [path, open] : std::exchange(m_requests, {}))
-        m_link->listenForResponse(QDBusConnection(qString(m_connectionName)), qString(path), false);
+        m_link->listenForResponse(QDBusConnection(qString(m_bus.name())), qString(path), false);
     m_session.clear();
     m_trigger.clear();
     m_latestBind.clear();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/bus_connection.h"
 #include "platform/signal.h"
 
 class QDBusMessage;
@@ -90,8 +91,8 @@ private:
     void setState(State state);
     std::string newToken();
 
-    std::string m_connectionName;
-    bool m_ownConnection = false;
+    // First: the connection goes after everything that speaks on it.
+    BusConnection m_bus;
     Shortcut m_shortcut;
     std::unique_ptr<GlobalShortcutsPortalLink> m_link;
     State m_state = State::unknown;

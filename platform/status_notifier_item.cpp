@@ -1,6 +1,5 @@
 #include "platform/status_notifier_item.h"
 
-#include <atomic>
 #include <utility>
 
 #include <QCoreApplication>
@@ -253,16 +252,9 @@ private:
 
 StatusNotifierItem::StatusNotifierItem(Appearance appearance, std::vector<MenuEntry> menu,
                                        const std::string& busAddress)
-    : m_adaptor(std::make_unique<StatusNotifierItemAdaptor>(appearance)),
+    : m_bus(busAddress, "status-notifier"),
+      m_adaptor(std::make_unique<StatusNotifierItemAdaptor>(appearance)),
       m_watcherLink(std::make_unique<StatusNotifierWatcherLink>()), m_menu(std::move(menu)) {
-    if (busAddress.empty()) {
-        m_connectionName = QDBusConnection::sessionBus().name().toStdString();
-    } else {
-        static std::atomic<int> count = 0;
-        m_connectionName = "zorvant-status-notifier-" + std::to_string(++count);
-        m_ownConnection = true;
-        QDBusConnection::connectToBus(qString(busAddress), qString(m_connectionName));
-    }
     m_adaptor->activated = [this](int x, int y, const std::string& token) {
         m_activated.emit(x, y, token);
     };
@@ -282,18 +274,16 @@ StatusNotifierItem::StatusNotifierItem(Appearance appearance, std::vector<MenuEn
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-    QDBusConnection connection(qString(m_connectionName));
+    QDBusConnection connection(qString(m_bus.name()));
     // Not waited for: the bus frees the name in its own time, and with the connection anyway.
     if (m_ownsServiceName)
         connection.send(busCall(QStringLiteral("ReleaseName"), {preferredServiceName()}));
     connection.unregisterObject(itemPath);
     connection.unregisterObject(menuPath);
-    if (m_ownConnection)
-        QDBusConnection::disconnectFromBus(qString(m_connectionName));
 }
 
 void StatusNotifierItem::start() {
-    QDBusConnection connection(qString(m_connectionName));
+    QDBusConnection connection(qString(m_bus.name()));
     if (!connection.isConnected()) {
         settle();
         return;
@@ -301,7 +291,7 @@ void StatusNotifierItem::start() {
     connection.registerObject(itemPath, m_adaptor.get(),
                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                                   QDBusConnection::ExportAllProperties);
-    m_menu.exportOn(m_connectionName, menuPath.toStdString());
+    m_menu.exportOn(m_bus.name(), menuPath.toStdString());
     ask(busCall(QStringLiteral("RequestName"), {preferredServiceName(), doNotQueue}),
         &StatusNotifierItem::tookName);
 }
@@ -309,7 +299,7 @@ void StatusNotifierItem::start() {
 void StatusNotifierItem::ask(const QDBusMessage& call,
                              void (StatusNotifierItem::*onAnswer)(const QDBusMessage& reply)) {
     const int generation = m_watcherGeneration;
-    m_watcherLink->callThen(QDBusConnection(qString(m_connectionName)), call,
+    m_watcherLink->callThen(QDBusConnection(qString(m_bus.name())), call,
                             [this, generation, onAnswer](const QDBusMessage& reply) {
                                 if (generation == m_watcherGeneration)
                                     (this->*onAnswer)(reply);
@@ -323,9 +313,9 @@ void StatusNotifierItem::tookName(const QDBusMessage& reply) {
     // The connection's own name if another took ours (Qt's own tray icon does, when it speaks
     // StatusNotifierItem).
     m_serviceName = (m_ownsServiceName ? preferredServiceName()
-                                       : QDBusConnection(qString(m_connectionName)).baseService())
+                                       : QDBusConnection(qString(m_bus.name())).baseService())
                         .toStdString();
-    m_watcherLink->watch(QDBusConnection(qString(m_connectionName)));
+    m_watcherLink->watch(QDBusConnection(qString(m_bus.name())));
     // A watcher that comes before the answer is heard of through the link, which makes the
     // answer old news.
     ask(busCall(QStringLiteral("NameHasOwner"), {watcherService}),

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/bus_connection.h"
 #include "platform/dbus_menu.h"
 #include "platform/signal.h"
 
@@ -91,8 +92,8 @@ private:
     void setState(bool registered, bool hostRegistered);
     void settle();
 
-    std::string m_connectionName;
-    bool m_ownConnection = false;
+    // First: the connection goes after everything that speaks on it.
+    BusConnection m_bus;
     std::string m_serviceName;
     bool m_ownsServiceName = false;
     std::unique_ptr<StatusNotifierItemAdaptor> m_adaptor;

@@ -108,18 +108,15 @@ class Shell:
             return self.eval("global.get_pointer().slice(0, 2)") == [x, y]
         wait_for("the pointer at %d,%d" % (x, y), there)
 
-    def click(self, x, y):
-        self.point_at(x, y)
-        self.eval("; ".join("global._zorvantPointer.notify_button(GLib.get_monotonic_time(), "
-                            "Clutter.BUTTON_PRIMARY, Clutter.ButtonState.%s)" % state
-                            for state in ("PRESSED", "RELEASED")) + "; true")
-
-    def double_click(self, x, y):
+    def click(self, x, y, times=1):
         self.point_at(x, y)
         # Each event stamped with the time it is sent: never ahead of the shell's clock.
         self.eval("; ".join("global._zorvantPointer.notify_button(GLib.get_monotonic_time(), "
                             "Clutter.BUTTON_PRIMARY, Clutter.ButtonState.%s)" % state
-                            for state in ("PRESSED", "RELEASED") * 2) + "; true")
+                            for state in ("PRESSED", "RELEASED") * times) + "; true")
+
+    def double_click(self, x, y):
+        self.click(x, y, times=2)
 
     def work_area(self):
         return self.eval("(a => [a.x, a.y, a.width, a.height])(Main.layoutManager"

@@ -7,6 +7,15 @@
 
 namespace {
 
+// What a tool answers before it has done anything: that it ran, or that it is not installed.
+CommandResult startOf(bool installed) {
+    CommandResult result;
+    result.installed = installed;
+    result.ran = installed;
+    result.exitCode = installed ? 0 : -1;
+    return result;
+}
+
 // gsettings over a store in memory, answering as the real tool does: GVariant text out, "No
 // such schema" for a schema GNOME lacks, the relocatable custom shortcut's keys empty until set.
 struct FakeGsettings {
@@ -26,13 +35,9 @@ struct FakeGsettings {
 
     CommandResult operator()(const std::string& program, const std::vector<std::string>& args) {
         EXPECT_EQ(program, "gsettings");
-        CommandResult result;
-        if (!installed) {
-            result.installed = false;
+        CommandResult result = startOf(installed);
+        if (!installed)
             return result;
-        }
-        result.ran = true;
-        result.exitCode = 0;
         if (forgets)
             result.err = "GLib-GIO-Message: Using the 'memory' GSettings backend.  Your settings "
                          "will not be saved or shared with other applications.\n";
@@ -159,13 +164,9 @@ struct FakeXfconf {
 
     CommandResult operator()(const std::string& program, const std::vector<std::string>& args) {
         EXPECT_EQ(program, "xfconf-query");
-        CommandResult result;
-        if (!installed) {
-            result.installed = false;
+        CommandResult result = startOf(installed);
+        if (!installed)
             return result;
-        }
-        result.ran = true;
-        result.exitCode = 0;
         if (args == std::vector<std::string>{"-c", "xfce4-keyboard-shortcuts", "-l", "-v"}) {
             if (properties.empty()) {
                 result.exitCode = 1;

@@ -1,21 +1,15 @@
 #include "support/accessibility_bus.h"
 
-#include <csignal>
-
-#include <sys/prctl.h>
-
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include "support/test_processes.h"
+
 namespace {
 
 constexpr int timeoutMs = 10000;
-
-void endWithTheTest(QProcess& process) {
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
 
 } // namespace
 
@@ -48,14 +42,7 @@ AccessibilityBus::AccessibilityBus() {
 }
 
 AccessibilityBus::~AccessibilityBus() {
-    for (QProcess* process : {&m_launcher, &m_daemon}) {
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        process->terminate();
-        if (!process->waitForFinished(timeoutMs))
-            process->kill();
-        process->waitForFinished(timeoutMs);
-    }
+    endAll({&m_launcher, &m_daemon});
 }
 
 QString AccessibilityBus::launcherOutput() {

@@ -1,23 +1,18 @@
 #include "support/x_server.h"
 
-#include <csignal>
 #include <string>
 
-#include <sys/prctl.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include "support/test_processes.h"
+
 namespace {
 
 constexpr int timeoutMs = 10000;
-
-// A program of the test's goes with the test, also when the test dies outright.
-void endWithTheTest(QProcess& process) {
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
 
 // Whether a client can connect now. Right after the server has said which display it took,
 // the server of an earlier run on the same number may still be on its way out and turn
@@ -84,14 +79,7 @@ XServer::XServer() {
 }
 
 XServer::~XServer() {
-    for (QProcess* process : {&m_tray, &m_server}) {
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        process->terminate();
-        if (!process->waitForFinished(timeoutMs))
-            process->kill();
-        process->waitForFinished(timeoutMs);
-    }
+    endAll({&m_tray, &m_server});
 }
 
 QProcessEnvironment XServer::environment() const {
