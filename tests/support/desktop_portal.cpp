@@ -15,9 +15,27 @@ constexpr int timeoutMs = 10000;
 } // namespace
 
 DesktopPortal::DesktopPortal() {
+    // A session bus as dbus-daemon's own session.conf makes it, without its service folders.
+    m_busConfig.open();
+    m_busConfig.write(
+        R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <keep_umask/>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)");
+    m_busConfig.flush();
     m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                    QStringLiteral("--print-address")});
+                   {QStringLiteral("--config-file=") + m_busConfig.fileName(),
+                    QStringLiteral("--nofork"), QStringLiteral("--print-address")});
     while (m_daemon.waitForReadyRead(timeoutMs) && !m_daemon.canReadLine()) {
     }
     m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();

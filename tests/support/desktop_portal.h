@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QVariant>
 
 // The desktop portal's GlobalShortcuts for tests, on a D-Bus daemon of the test's own: the
@@ -55,6 +56,9 @@ public:
 private:
     QDBusMessage control(const QString& method, const QVariantList& arguments = {});
 
+    // The bus starts no service on demand: with xdg-desktop-portal installed, a call to a
+    // stopped stand-in would start the real portal in its place.
+    QTemporaryFile m_busConfig;
     QString m_address;
     QString m_connectionName;
     QProcess m_daemon;
