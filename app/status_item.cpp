@@ -4,10 +4,10 @@
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
-#include <QMetaType>
 #include <QStyleHints>
 #include <QSystemTrayIcon>
 
+#include "app/qt_tray_protocol.h"
 #include "platform/status_notifier_item.h"
 
 namespace {
@@ -72,13 +72,6 @@ std::vector<IconImage> iconImages(const QIcon& icon) {
         images.push_back(std::move(converted));
     }
     return images;
-}
-
-// Qt registers this type the first time it makes its own StatusNotifierItem icon, which it does
-// only when it settled on that protocol. A private type, asked for by name: no public API tells
-// which protocol QSystemTrayIcon speaks. Checked against Qt 6.4.2.
-bool qtMadeAStatusNotifierIcon() {
-    return QMetaType::fromName("QXdgDBusToolTipStruct").isValid();
 }
 
 } // namespace

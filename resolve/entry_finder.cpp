@@ -98,11 +98,12 @@ struct EntryFinder::Shared {
     // is settled, and the listing leaves the table. Called with the mutex held.
     std::vector<Settled> settle(Listing& listing, bool ended) {
         std::vector<Settled> settled;
-        // The waiters still waiting close up in place: this runs for every entry read.
-        std::size_t waiting = 0;
         for (Waiter& waiter : listing.waiters) {
-            if (!waiter.batch->isWanted())
+            // One no longer wanted leaves without an answer.
+            if (!waiter.batch->isWanted()) {
+                waiter.batch.reset();
                 continue;
+            }
             std::optional<std::size_t> match;
             for (; waiter.checked < listing.names.count() && !match; ++waiter.checked) {
                 if (waiter.matcher->matches(listing.names.name(waiter.checked)))
@@ -110,11 +111,11 @@ struct EntryFinder::Shared {
             }
             if (match || ended)
                 settled.push_back({std::move(waiter), match});
-            else if (&listing.waiters[waiting++] != &waiter)
-                listing.waiters[waiting - 1] = std::move(waiter);
         }
-        listing.waiters.erase(listing.waiters.begin() + static_cast<std::ptrdiff_t>(waiting),
-                              listing.waiters.end());
+        // Those that left, settled or unwanted, have no batch any more (a moved-from shared_ptr
+        // is empty); the rest stay in their order. Matching changes the waiters, so it is done
+        // above and not in the predicate, which the algorithms require to leave them be.
+        std::erase_if(listing.waiters, [](const Waiter& waiter) { return !waiter.batch; });
         if (ended || listing.waiters.empty())
             leave(listing);
         return settled;

@@ -82,5 +82,9 @@ ShortcutInstructions::ShortcutInstructions(const QString& currentDesktop, const 
 
     m_command->setFocus();
     m_command->selectAll();
-    setMinimumWidth(420);
+    // Wide enough for a desktop's steps on a line, and as tall as the text then needs.
+    const int lineWidth = fontMetrics().averageCharWidth() * 72;
+    intro->setMinimumWidth(lineWidth);
+    steps->setMinimumWidth(lineWidth);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }

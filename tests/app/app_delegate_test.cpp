@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QIcon>
 #include <QImage>
+#include <QLabel>
 #include <QScreen>
 #include <QStyleHints>
 #include <QTest>
@@ -23,6 +24,7 @@
 #include "support/holding_watcher.h"
 #include "support/tray_host.h"
 #include "ui/content_view.h"
+#include "ui/shortcut_instructions.h"
 
 // The delegate as the program builds it, its tray icon on a bus of the test's own where a tray
 // may come and go, and a log of what the panel sees: 'a' when it is activated while shown, 'f'
@@ -35,7 +37,8 @@ protected:
             {.defaults = std::make_shared<UserDefaults>(temp / "defaults.ini")},
             std::make_shared<RecordingOpener>(),
             tray.busAddress(),
-            [this] { return now; }});
+            [this] { return now; },
+            shortcuts});
         delegate->applicationDidFinishLaunching();
         QObject::connect(panel(), &PanelWindow::activated, panel(),
                          [this] { seen += panel()->isVisible() ? 'a' : '?'; });
@@ -80,6 +83,13 @@ protected:
 
     TempDir temp;
     TrayHost tray;
+    // No portal, no desktop: each test says which it has.
+    ShortcutSetup::Environment shortcuts = [] {
+        ShortcutSetup::Environment environment;
+        environment.startThread = {};
+        environment.portalBus = QStringLiteral("none");
+        return environment;
+    }();
     std::chrono::steady_clock::time_point now;
     std::string seen;
     const Connection focusRequests =
@@ -253,6 +263,50 @@ TEST_F(AppDelegateTest, TheMenuShowsThePanelAndNeverHidesIt) {
     choose();
     EXPECT_TRUE(panel()->isVisible());
     EXPECT_EQ(seen, "afaf");
+}
+
+// "Keyboard Shortcut…", the menu's second entry: where the desktop's settings cannot be
+// changed, the panel comes up saying why; elsewhere the steps come in a window of their own,
+// which the panel's closing does not take along.
+TEST_F(AppDelegateTest, TheMenusKeyboardShortcutEndsInThePanelsLineOrInTheSteps) {
+    shortcuts.currentDesktop = QStringLiteral("GNOME");
+    shortcuts.run = [](const std::string&, const std::vector<std::string>&) {
+        CommandResult missing;
+        missing.installed = false;
+        return missing;
+    };
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
+    const auto menu = [&](const QString& method, const QVariantList& arguments) {
+        return tray.call(item(), QStringLiteral("/MenuBar"),
+                         QStringLiteral("com.canonical.dbusmenu"), method, arguments);
+    };
+    EXPECT_EQ(menu(QStringLiteral("GetProperty"), {2, QStringLiteral("label")})
+                  .arguments()
+                  .value(0)
+                  .value<QDBusVariant>()
+                  .variant(),
+              "Keyboard Shortcut…");
+    const auto choose = [&] {
+        menu(QStringLiteral("Event"),
+             {2, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
+    };
+    choose();
+    auto* note = panel()->findChild<QLabel*>(QStringLiteral("shortcutNote"));
+    ASSERT_NE(note, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return panel()->isVisible() && note->isVisible(); }));
+    EXPECT_EQ(note->text(), "GNOME's settings tool (gsettings) is not installed.");
+    EXPECT_EQ(seen, "af");
+    panel()->performClose();
+
+    delegate.reset();
+    tray.stopWatcher();
+    shortcuts.currentDesktop = QStringLiteral("LXQt");
+    ASSERT_NO_FATAL_FAILURE(launchInTray());
+    choose();
+    ASSERT_TRUE(waitUntil([&] {
+        return delegate->shortcutInstructions() && delegate->shortcutInstructions()->isVisible();
+    }));
+    EXPECT_FALSE(panel()->isVisible());
 }
 
 TEST_F(AppDelegateTest, NamesItselfDocketsAndSendsItsIconInTheHostsByteOrder) {

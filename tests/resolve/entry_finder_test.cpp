@@ -109,6 +109,29 @@ TEST_F(EntryFinderTest, AListingNobodyWantsStopsAtItsNextEntry) {
     EXPECT_EQ(mainThread->queued(), 0u);
 }
 
+// A search nobody wants any more leaves a listing that others still wait on, which goes on for
+// them, those before and after it alike.
+TEST_F(EntryFinderTest, ASearchNobodyWantsLeavesTheListingToTheOthers) {
+    const fs::path wantedEntry = temp.makeFolder("dockets/a-1/123 Docket");
+    for (int i = 0; i < 20; ++i)
+        temp.makeFolder("dockets/a-1/" + std::to_string(200 + i) + " Docket");
+    stalls.holdReading(root, 1);
+    const auto before = ask({search("a-1", "999")});
+    ASSERT_TRUE(stalls.waitForStalledReads(1));
+    const auto unwanted = ask({search("a-1", "999")});
+    const auto after = ask({search("a-1", "123")});
+    *unwanted->wanted = false;
+    stalls.releaseReading(root);
+    answer({before, after});
+
+    EXPECT_EQ(*before->found, EntryFinder::Found{notFound()});
+    EXPECT_EQ(*after->found, EntryFinder::Found{found(wantedEntry)});
+    EXPECT_EQ(stalls.entriesRead(root / "a-1"), 21);
+    ASSERT_TRUE(eventually([&] { return finder.runningListings(root) == 0; }));
+    EXPECT_FALSE(unwanted->found.has_value());
+    EXPECT_EQ(mainThread->queued(), 0u);
+}
+
 // Stuck listings are counted per share: past the cap a search gets "not answering" at once
 // rather than another thread, while a search of a folder already being listed still joins it.
 // A share that answers with an error that says it is unreachable is "not answering" too; one

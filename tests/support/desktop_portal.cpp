@@ -14,41 +14,12 @@ constexpr int timeoutMs = 10000;
 
 } // namespace
 
-DesktopPortal::DesktopPortal() {
-    // A session bus as dbus-daemon's own session.conf makes it, without its service folders.
-    m_busConfig.open();
-    m_busConfig.write(
-        R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)");
-    m_busConfig.flush();
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=") + m_busConfig.fileName(),
-                    QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-    while (m_daemon.waitForReadyRead(timeoutMs) && !m_daemon.canReadLine()) {
-    }
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    static int count = 0;
-    m_connectionName = QStringLiteral("desktop-portal-%1").arg(++count);
-    QDBusConnection::connectToBus(m_address, m_connectionName);
-}
+DesktopPortal::DesktopPortal()
+    : m_bus(QStringLiteral("desktop-portal")), m_address(m_bus.address()),
+      m_connectionName(m_bus.connectionName()) {}
 
 DesktopPortal::~DesktopPortal() {
     stop();
-    QDBusConnection::disconnectFromBus(m_connectionName);
-    m_daemon.terminate();
-    m_daemon.waitForFinished(timeoutMs);
 }
 
 void DesktopPortal::start(const QStringList& options) {

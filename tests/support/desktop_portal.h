@@ -5,8 +5,9 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryFile>
 #include <QVariant>
+
+#include "support/private_bus.h"
 
 // The desktop portal's GlobalShortcuts for tests, on a D-Bus daemon of the test's own: the
 // stand-in portal (global_shortcuts_portal.py, beside this file), which can be started,
@@ -56,11 +57,9 @@ public:
 private:
     QDBusMessage control(const QString& method, const QVariantList& arguments = {});
 
-    // The bus starts no service on demand: with xdg-desktop-portal installed, a call to a
-    // stopped stand-in would start the real portal in its place.
-    QTemporaryFile m_busConfig;
+    // First: it goes last.
+    PrivateBus m_bus;
     QString m_address;
     QString m_connectionName;
-    QProcess m_daemon;
     QProcess m_portal;
 };

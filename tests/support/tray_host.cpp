@@ -22,23 +22,12 @@ bool waitUntil(const std::function<bool()>& condition) {
     return true;
 }
 
-TrayHost::TrayHost() {
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                    QStringLiteral("--print-address")});
-    while (m_daemon.waitForReadyRead(timeoutMs) && !m_daemon.canReadLine()) {
-    }
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    static int count = 0;
-    m_connectionName = QStringLiteral("tray-host-%1").arg(++count);
-    QDBusConnection::connectToBus(m_address, m_connectionName);
-}
+TrayHost::TrayHost()
+    : m_bus(QStringLiteral("tray-host")), m_address(m_bus.address()),
+      m_connectionName(m_bus.connectionName()) {}
 
 TrayHost::~TrayHost() {
     stopWatcher();
-    QDBusConnection::disconnectFromBus(m_connectionName);
-    m_daemon.terminate();
-    m_daemon.waitForFinished(timeoutMs);
 }
 
 void TrayHost::startWatcher(bool withHost) {

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "support/private_bus.h"
+
 // A StatusNotifierItem tray for tests, on a D-Bus daemon of the test's own: the test watcher
 // (status_notifier_watcher.py, beside this file), which can be started, stopped and
 // started again, and the calls a tray host makes on an item. Calls wait in the event loop,
@@ -36,9 +38,10 @@ public:
                       const QString& name);
 
 private:
+    // First: it goes last.
+    PrivateBus m_bus;
     QString m_address;
     QString m_connectionName;
-    QProcess m_daemon;
     QProcess m_watcher;
 };
 
