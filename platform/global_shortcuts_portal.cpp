@@ -36,6 +36,9 @@ constexpr unsigned responseCancelled = 1;
 constexpr unsigned responseOther = 2;
 // Not the portal's: the call itself failed, so no Response will come.
 constexpr unsigned noResponse = 100;
+// The same in every run: Plasma 5.27 names the shortcut component after it and keeps the user's
+// key there, so a token of this run's own would find the key of the last one taken.
+const QString sessionToken = QStringLiteral("zorvant");
 
 QString qString(const std::string& text) {
     return QString::fromStdString(text);
@@ -86,6 +89,20 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
     argument.endStructure();
     return argument;
 }
+
+// The program's shortcut as the portal takes it, with the key the desktop may give it at once, or
+// without.
+namespace {
+
+QList<PortalShortcut> portalShortcuts(const GlobalShortcutsPortal::Shortcut& shortcut,
+                                      bool withPreferredTrigger) {
+    QVariantMap properties{{QStringLiteral("description"), qString(shortcut.description)}};
+    if (withPreferredTrigger && !shortcut.preferredTrigger.empty())
+        properties.insert(QStringLiteral("preferred_trigger"), qString(shortcut.preferredTrigger));
+    return {{qString(shortcut.id), properties}};
+}
+
+} // namespace
 
 // A Response's results vardict.
 struct PortalResults {
@@ -182,13 +199,9 @@ GlobalShortcutsPortal::GlobalShortcutsPortal(Shortcut shortcut, const std::strin
 }
 
 GlobalShortcutsPortal::~GlobalShortcutsPortal() {
-    QDBusConnection connection(qString(m_bus.name()));
-    // Not waited for. A session still being made is closed too: the portal takes the calls of
-    // one connection in order, so the session exists by the time the Close comes.
-    if (!m_session.empty()) {
-        connection.send(QDBusMessage::createMethodCall(portalService, qString(m_session),
-                                                       sessionInterface, QStringLiteral("Close")));
-    }
+    // A session still being made is closed too: the portal takes the calls of one connection in
+    // order, so the session exists by the time the Close comes.
+    closeSession();
     m_link.reset();
 }
 
@@ -229,22 +242,47 @@ void GlobalShortcutsPortal::availabilityAnswered(const QDBusMessage& reply) {
         setState(State::unavailable);
         return;
     }
-    createSession();
+    // A bind asked for before start offers the key it wants at once.
+    createSession(m_bindWaiting);
 }
 
-void GlobalShortcutsPortal::createSession() {
+void GlobalShortcutsPortal::createSession(bool offerPreferredTrigger) {
     m_makingSession = true;
-    const std::string sessionToken = newToken();
+    m_sessionOffersTrigger = offerPreferredTrigger;
     m_session = (portalPath + QStringLiteral("/session/") +
                  senderPathElement(QDBusConnection(qString(m_bus.name()))) + QLatin1Char('/') +
-                 qString(sessionToken))
+                 sessionToken)
                     .toStdString();
     const std::string token = newToken();
-    request(
-        "CreateSession", token, &GlobalShortcutsPortal::sessionCreated, [&](QDBusMessage& call) {
-            call << QVariantMap{{QStringLiteral("handle_token"), qString(token)},
-                                {QStringLiteral("session_handle_token"), qString(sessionToken)}};
-        });
+    request("CreateSession", token, &GlobalShortcutsPortal::sessionCreated,
+            [&](QDBusMessage& call) {
+                call << QVariantMap{
+                    {QStringLiteral("handle_token"), qString(token)},
+                    {QStringLiteral("session_handle_token"), sessionToken},
+                    {QStringLiteral("shortcuts"),
+                     QVariant::fromValue(portalShortcuts(m_shortcut, offerPreferredTrigger))}};
+            });
+}
+
+void GlobalShortcutsPortal::remakeSessionForBind() {
+    closeSession();
+    m_bindWaiting = true;
+    createSession(true);
+}
+
+void GlobalShortcutsPortal::closeSession() {
+    if (m_session.empty())
+        return;
+    // Not waited for: nothing comes back that the program needs.
+    QDBusConnection(qString(m_bus.name()))
+        .send(QDBusMessage::createMethodCall(portalService, qString(m_session), sessionInterface,
+                                             QStringLiteral("Close")));
+    m_session.clear();
+}
+
+bool GlobalShortcutsPortal::bindWantsTheTriggerOffered() const {
+    // Only worth a new session when there is a key to offer and none the user chose already.
+    return !m_sessionOffersTrigger && m_trigger.empty() && !m_shortcut.preferredTrigger.empty();
 }
 
 void GlobalShortcutsPortal::sessionCreated(unsigned response, const PortalResults& results) {
@@ -260,10 +298,12 @@ void GlobalShortcutsPortal::sessionCreated(unsigned response, const PortalResult
     if (!session.isEmpty())
         m_session = session.toStdString();
     m_link->listenForClosing(QDBusConnection(qString(m_bus.name())), qString(m_session));
-    if (std::exchange(m_bindWaiting, false))
-        bindShortcut();
-    else
+    if (!std::exchange(m_bindWaiting, false))
         listShortcuts();
+    else if (bindWantsTheTriggerOffered())
+        remakeSessionForBind();
+    else
+        bindShortcut();
 }
 
 void GlobalShortcutsPortal::listShortcuts() {
@@ -289,7 +329,12 @@ void GlobalShortcutsPortal::bind(const std::string& parentWindow) {
     m_parentWindow = parentWindow;
     setState(State::binding);
     if (!m_session.empty() && !m_makingSession) {
-        bindShortcut();
+        // Offered with the preferred key only now that the user asks for a key: at start it would
+        // be taken for the user's choice on a desktop that binds what the session offers.
+        if (bindWantsTheTriggerOffered())
+            remakeSessionForBind();
+        else
+            bindShortcut();
         return;
     }
     m_bindWaiting = true;
@@ -297,16 +342,12 @@ void GlobalShortcutsPortal::bind(const std::string& parentWindow) {
         start();
     } else if (!m_checking && !m_makingSession) {
         // No session: the portal refused one earlier, or closed ours.
-        createSession();
+        createSession(true);
     }
 }
 
 void GlobalShortcutsPortal::bindShortcut() {
-    QVariantMap properties{{QStringLiteral("description"), qString(m_shortcut.description)}};
-    if (!m_shortcut.preferredTrigger.empty())
-        properties.insert(QStringLiteral("preferred_trigger"),
-                          qString(m_shortcut.preferredTrigger));
-    const QList<PortalShortcut> shortcuts{{qString(m_shortcut.id), properties}};
+    const QList<PortalShortcut> shortcuts = portalShortcuts(m_shortcut, true);
     const std::string token = newToken();
     m_latestBind = request(
         "BindShortcuts", token, &GlobalShortcutsPortal::bindAnswered, [&](QDBusMessage& call) {

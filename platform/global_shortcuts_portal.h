@@ -16,6 +16,12 @@ struct PortalResults;
 // interface (Plasma 5.27 and later): the desktop owns the key, shows its own dialog to choose
 // it, and tells the program when it is pressed, on X11 and Wayland alike.
 //
+// The session always has the same token, so a desktop that keeps keys per session token (Plasma
+// 5.27 names its shortcut component after it) finds the user's key again in the next run; one
+// object per bus connection, then. Its shortcut is offered when the session is made, without a
+// key until the user asks for one: Plasma 5.27 registers shortcuts only from there, and takes a
+// preferred key offered there as the user's choice.
+//
 // The portal is another process, and its dialog waits on the user: every question is asked
 // without waiting, each answer comes in its request's Response signal and changes the state
 // when it comes. Answers overtaken by a later question (a newer bind, a portal that restarted)
@@ -70,7 +76,11 @@ private:
 
     void checkAvailability();
     void availabilityAnswered(const QDBusMessage& reply);
-    void createSession();
+    void createSession(bool offerPreferredTrigger);
+    // Replaces a session made without the preferred key by one that offers it, for a bind.
+    void remakeSessionForBind();
+    void closeSession();
+    bool bindWantsTheTriggerOffered() const;
     void sessionCreated(unsigned response, const PortalResults& results);
     void listShortcuts();
     void shortcutsListed(unsigned response, const PortalResults& results);
@@ -103,6 +113,8 @@ private:
     bool m_checking = false;
     bool m_makingSession = false;
     std::string m_session;
+    // Whether the session (or the one being made) offered the preferred key.
+    bool m_sessionOffersTrigger = false;
     // A bind asked for while the session was still being made, and the window it is for.
     bool m_bindWaiting = false;
     std::string m_parentWindow;

@@ -203,11 +203,15 @@ TEST_F(GlobalShortcutsPortalTest, BindsBeforeStartByMakingTheSessionFirst) {
 TEST_F(GlobalShortcutsPortalTest, AnOvertakenBindAnswerChangesNothing) {
     startClient();
     ASSERT_TRUE(settlesAt(State::unbound));
+    // Once, so that the session offers the preferred key and binds go straight to the dialog.
+    portal.setBindAnswer(DesktopPortal::cancelled);
+    client->bind();
+    ASSERT_TRUE(settlesAt(State::unbound));
     portal.setBindAnswer(DesktopPortal::success, {}, true);
     client->bind();
     client->bind();
     ASSERT_TRUE(
-        waitUntil([&] { return portal.calls(QStringLiteral("BindShortcuts")).size() == 2; }));
+        waitUntil([&] { return portal.calls(QStringLiteral("BindShortcuts")).size() == 3; }));
     portal.answerHeldBind(1, DesktopPortal::success, QStringLiteral("Meta+D"));
     ASSERT_TRUE(settlesAt(State::bound));
     const int changes = stateChanges;
@@ -267,8 +271,10 @@ TEST_F(GlobalShortcutsPortalTest, TheSessionEndsWithTheClientOrWithTheDesktop) {
     portal.setBindAnswer(DesktopPortal::success, QStringLiteral("Meta+D"));
     client->bind();
     ASSERT_TRUE(settlesAt(State::bound));
+    // The same token, so the same path: a new session all the same.
+    ASSERT_EQ(portal.calls(QStringLiteral("CreateSession")).size(), 2);
     const QString second = session();
-    EXPECT_NE(second, first);
+    EXPECT_EQ(portal.sessions(), QStringList{second});
     EXPECT_EQ(portal.calls(QStringLiteral("BindShortcuts"))[0][QStringLiteral("session")], second);
     portal.activate(second, shortcutId, QStringLiteral("open"));
     ASSERT_TRUE(waitUntil([&] { return !activations.empty(); }));
@@ -284,4 +290,65 @@ TEST_F(GlobalShortcutsPortalTest, TheSessionEndsWithTheClientOrWithTheDesktop) {
     const QJsonArray closed = portal.calls(QStringLiteral("Close"));
     ASSERT_EQ(closed.size(), 1);
     EXPECT_EQ(closed[0][QStringLiteral("session")], second);
+}
+
+// Plasma 5.27 binds what CreateSession offers and keeps it per session token; its BindShortcuts
+// only opens the settings page. Nothing is grabbed until the user asks, and a key the user has
+// comes back in the next run.
+TEST_F(GlobalShortcutsPortalTest, OnPlasmaTheKeyStaysWithTheSessionToken) {
+    const auto offered = [&](int index) {
+        return portal
+            .calls(QStringLiteral(
+                "CreateSession"))[index][QStringLiteral("options")][QStringLiteral("shortcuts")][0]
+            .toArray();
+    };
+    const auto keys = [&] {
+        const QJsonObject components = portal.components();
+        return components.size() == 1 ? components.begin()->toObject() : QJsonObject();
+    };
+    portal.behaveAsPlasma();
+
+    // The first start offers the shortcut without a key: Plasma registers it and grabs nothing.
+    startClient();
+    ASSERT_TRUE(settlesAt(State::unbound));
+    EXPECT_EQ(offered(0)[0], shortcutId);
+    EXPECT_EQ(offered(0)[1].toObject(), (QJsonObject{{QStringLiteral("description"),
+                                                      QStringLiteral("Show the dockets panel")}}));
+    EXPECT_EQ(keys(), (QJsonObject{{shortcutId, QString()}}));
+
+    // Asked to bind, the session is made again offering the preferred key, and the dialog asked.
+    // Plasma keeps the no-key it registered first: the key is the user's to set in its settings.
+    client->bind();
+    ASSERT_TRUE(
+        waitUntil([&] { return portal.calls(QStringLiteral("BindShortcuts")).size() == 1; }));
+    ASSERT_TRUE(settlesAt(State::unbound));
+    EXPECT_EQ(
+        methods(portal.calls()).mid(1),
+        (QStringList{"CreateSession", "ListShortcuts", "Close", "CreateSession", "BindShortcuts"}));
+    EXPECT_EQ(offered(1)[1][QStringLiteral("preferred_trigger")], "CTRL+ALT+d");
+    EXPECT_EQ(portal.sessions(), QStringList{session()});
+    EXPECT_EQ(keys(), (QJsonObject{{shortcutId, QString()}}));
+
+    // The user sets one there. The next run's client, on a connection of its own, has the same
+    // token, finds the key without asking, and the key reaches it.
+    const QString token = portal.components().begin().key();
+    portal.setKeyInSettings(token, shortcutId, QStringLiteral("Ctrl+Alt+J"));
+    client.reset();
+    startClient();
+    ASSERT_TRUE(settlesAt(State::bound));
+    EXPECT_EQ(client->trigger(), "Ctrl+Alt+J");
+    EXPECT_EQ(portal.components().keys(), QStringList{token});
+    portal.activate(session(), shortcutId, QStringLiteral("pressed"));
+    ASSERT_TRUE(waitUntil([&] { return !activations.empty(); }));
+    EXPECT_EQ(activations, std::vector<std::string>{"pressed"});
+
+    // A token Plasma has not seen yet takes the preferred key when a bind comes first.
+    portal.reset();
+    portal.behaveAsPlasma();
+    client = makeClient(portal);
+    client->bind();
+    ASSERT_TRUE(settlesAt(State::bound));
+    EXPECT_EQ(client->trigger(), "Ctrl+Alt+D");
+    EXPECT_EQ(methods(portal.calls()), (QStringList{"Get", "CreateSession", "BindShortcuts"}));
+    EXPECT_EQ(keys(), (QJsonObject{{shortcutId, QStringLiteral("Ctrl+Alt+D")}}));
 }

@@ -75,6 +75,21 @@ void DesktopPortal::holdLists(bool hold) {
     control(QStringLiteral("HoldLists"), {hold});
 }
 
+void DesktopPortal::behaveAsPlasma() {
+    control(QStringLiteral("BehaveAsPlasma"));
+}
+
+void DesktopPortal::setKeyInSettings(const QString& token, const QString& id,
+                                     const QString& trigger) {
+    control(QStringLiteral("SetKeyInSettings"), {token, id, trigger});
+}
+
+QJsonObject DesktopPortal::components() {
+    const QByteArray json =
+        control(QStringLiteral("Components")).arguments().value(0).toByteArray();
+    return QJsonDocument::fromJson(json).object();
+}
+
 void DesktopPortal::answerHeldLists() {
     control(QStringLiteral("AnswerHeldLists"));
 }

@@ -2,6 +2,7 @@
 
 #include <QDBusMessage>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,13 @@ public:
     void answerHeldLists();
     // The desktop's Activated signal for a session and a shortcut id, with a token or none.
     void activate(const QString& session, const QString& id, const QString& token);
+    // Binds as Plasma 5.27 does, until reset(): shortcuts come from CreateSession's option and
+    // keep their key per session token; BindShortcuts only opens the settings page.
+    void behaveAsPlasma();
+    // The user sets a key on Plasma's settings page, for the component of a session token.
+    void setKeyInSettings(const QString& token, const QString& id, const QString& trigger);
+    // Plasma's keys: session token -> {shortcut id -> trigger, "" for none}.
+    QJsonObject components();
     // The desktop ends a session on its own.
     void closeSession(const QString& session);
 

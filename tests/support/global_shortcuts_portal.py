@@ -6,6 +6,13 @@
 # org.zorvant.test.PortalControl at /control, which also tells what the portal was asked.
 # It runs until it is stopped.
 #
+# It binds the documented way (BindShortcuts shows the dialog, which binds) or, after the control's
+# BehaveAsPlasma, as Plasma 5.27 does: a session's shortcuts are those of CreateSession's
+# "shortcuts" option, kept per session token across sessions and runs (Plasma's shortcut
+# component); a shortcut new to the token gets its preferred trigger at once, one the token knows
+# keeps its key, even none; BindShortcuts only opens the desktop's settings page, where the user
+# may set a key (SetKeyInSettings).
+#
 # usage: global_shortcuts_portal.py [--without-global-shortcuts] [--bound ID=TRIGGER]...
 #   --without-global-shortcuts  a portal from before the interface: it has no such interface
 #   --bound ID=TRIGGER          a shortcut the user bound in an earlier run
@@ -39,6 +46,12 @@ def plain(value):
     if isinstance(value, (int, dbus.Byte, dbus.Int32, dbus.UInt32, dbus.Int64, dbus.UInt64)):
         return int(value)
     return str(value)
+
+
+def described(trigger):
+    # "CTRL+ALT+d" as Plasma describes it: "Ctrl+Alt+D".
+    names = {"CTRL": "Ctrl", "ALT": "Alt", "SHIFT": "Shift", "LOGO": "Meta"}
+    return "+".join(names.get(part, part.upper()) for part in trigger.split("+")) if trigger else ""
 
 
 def element(sender):
@@ -77,6 +90,8 @@ class Session(dbus.service.Object):
     def __init__(self, portal, path, owner):
         super().__init__(portal.bus, path)
         self.portal, self.path, self.owner = portal, path, owner
+        # Plasma's way: the component it belongs to, and the shortcuts it registered there.
+        self.token, self.ids = "", []
 
     @dbus.service.method(SESSION, sender_keyword="sender")
     def Close(self, sender):
@@ -105,6 +120,8 @@ class Portal(dbus.service.Object):
             session.end()
         # The app's shortcuts as the desktop keeps them across sessions and runs: id -> trigger.
         self.bound, self.calls, self.held = {}, [], []
+        # Plasma's way: session token -> {id: trigger}; "" is a shortcut the token knows with no key.
+        self.plasma, self.components = False, {}
         self.hold_lists, self.held_lists = False, []
         self.bind_answer = (SUCCESS, "Ctrl+Alt+D", False)
 
@@ -124,9 +141,14 @@ class Portal(dbus.service.Object):
                 "Invalid session", name="org.freedesktop.portal.Error.InvalidArgument")
         return session
 
-    def listed(self):
+    def listed(self, session=None):
+        if self.plasma:
+            keys = self.components.get(session.token, {}) if session else {}
+            shown = {i: keys[i] for i in session.ids} if session else {}
+        else:
+            shown = self.bound
         return dbus.Array([(i, {"description": "", "trigger_description": t})
-                           for i, t in self.bound.items()], signature="(sa{sv})")
+                           for i, t in shown.items()], signature="(sa{sv})")
 
     @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o",
                          sender_keyword="sender")
@@ -134,22 +156,37 @@ class Portal(dbus.service.Object):
         self.check()
         token = str(options.get("session_handle_token", "s%d" % len(self.calls)))
         path = "%s/session/%s/%s" % (PORTAL_PATH, element(sender), token)
-        self.sessions[path] = Session(self, path, sender)
+        session = Session(self, path, sender)
+        self.sessions[path] = session
         self.calls.append({"method": "CreateSession", "sender": sender, "session": path,
                            "options": plain(options)})
+        session.token, session.ids = token, []
+        results = {"session_handle": path}
+        if self.plasma:
+            keys = self.components.setdefault(token, {})
+            for shortcut_id, properties in options.get("shortcuts", []):
+                shortcut_id = str(shortcut_id)
+                session.ids.append(shortcut_id)
+                if shortcut_id not in keys:
+                    keys[shortcut_id] = described(str(properties.get("preferred_trigger", "")))
+            results["shortcuts"] = self.listed(session)
         request = self.request(sender, options)
-        request.answer_after_return(SUCCESS, {"session_handle": path})
+        request.answer_after_return(SUCCESS, results)
         return request.path
 
     @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o",
                          sender_keyword="sender")
     def BindShortcuts(self, session, shortcuts, parent_window, options, sender):
         self.check()
-        self.session_of(sender, session)
+        opened = self.session_of(sender, session)
         self.calls.append({"method": "BindShortcuts", "sender": sender, "session": str(session),
                            "shortcuts": plain(shortcuts), "parent_window": str(parent_window),
                            "options": plain(options)})
         request = self.request(sender, options)
+        if self.plasma:
+            # The settings page opens; the answer is what the session has now.
+            request.answer_after_return(SUCCESS, {"shortcuts": self.listed(opened)})
+            return request.path
         ids = [str(shortcut[0]) for shortcut in shortcuts]
         response, trigger, hold = self.bind_answer
         if hold:
@@ -169,15 +206,15 @@ class Portal(dbus.service.Object):
                          sender_keyword="sender")
     def ListShortcuts(self, session, options, sender):
         self.check()
-        self.session_of(sender, session)
+        listing = self.session_of(sender, session)
         self.calls.append({"method": "ListShortcuts", "sender": sender, "session": str(session),
                            "options": plain(options)})
         request = self.request(sender, options)
         if self.hold_lists:
             # Answered later, with the shortcuts as they are now.
-            self.held_lists.append((request, self.listed()))
+            self.held_lists.append((request, self.listed(listing)))
         else:
-            request.answer_after_return(SUCCESS, {"shortcuts": self.listed()})
+            request.answer_after_return(SUCCESS, {"shortcuts": self.listed(listing)})
         return request.path
 
     @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
@@ -219,6 +256,21 @@ class Control(dbus.service.Object):
     @dbus.service.method(CONTROL, out_signature="as")
     def Sessions(self):
         return dbus.Array(sorted(self.portal.sessions), signature="s")
+
+    @dbus.service.method(CONTROL)
+    def BehaveAsPlasma(self):
+        """Plasma 5.27's way of binding, until Reset."""
+        self.portal.plasma = True
+
+    @dbus.service.method(CONTROL, in_signature="sss")
+    def SetKeyInSettings(self, token, shortcut_id, trigger):
+        """The user sets a key on Plasma's settings page; open sessions have it at once."""
+        self.portal.components.setdefault(str(token), {})[str(shortcut_id)] = str(trigger)
+
+    @dbus.service.method(CONTROL, out_signature="s")
+    def Components(self):
+        """Plasma's keys per session token, as a JSON object."""
+        return json.dumps(self.portal.components)
 
     @dbus.service.method(CONTROL, in_signature="usb")
     def SetBindAnswer(self, response, trigger, hold):
