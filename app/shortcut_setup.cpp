@@ -124,7 +124,11 @@ void ShortcutSetup::portalStateChanged() {
             false);
         break;
     case State::unbound:
-        Q_EMIT answered(tr("No shortcut was set."), false);
+        // A dialog the user cancelled, or a desktop (Plasma 5.27) that leaves the key to its
+        // own settings, where the shortcut is listed now.
+        Q_EMIT answered(tr("No key is set yet: choose one for “Show Dockets” in System Settings → "
+                           "Shortcuts → Zorvant."),
+                        false);
         break;
     default:
         Q_EMIT answered(QString::fromStdString(m_portal->failure()), true);

@@ -152,14 +152,16 @@ TEST(ShortcutSetupTest, ThePortalBindsWhereTheDesktopOffersIt) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !presses.isEmpty(); }, 5000));
     EXPECT_EQ(presses.at(0).at(0).toByteArray(), "token-1");
 
-    // A dialog the user cancels sets nothing, and says so.
+    // A dialog the user cancels sets nothing, and says where to set it.
     portal.reset();
     portal.setBindAnswer(DesktopPortal::cancelled);
     ShortcutSetup cancelled(environment);
     QSignalSpy cancelledAnswers(&cancelled, &ShortcutSetup::answered);
     cancelled.setUp();
     ASSERT_TRUE(cancelledAnswers.wait(5000));
-    EXPECT_EQ(cancelledAnswers.at(0).at(0).toString().toStdString(), "No shortcut was set.");
+    EXPECT_EQ(cancelledAnswers.at(0).at(0).toString().toStdString(),
+              "No key is set yet: choose one for “Show Dockets” in System Settings → Shortcuts → "
+              "Zorvant.");
 }
 
 // Without the portal's global shortcuts, the desktop's own settings are used.
