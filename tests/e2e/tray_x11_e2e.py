@@ -173,11 +173,12 @@ def sni_road(session, desktop):
     activate(item, 1270, 790)
     wait_for("the panel to hide on a click", lambda: not session.window(PANEL))
 
-    # The menu's first entry shows the panel, by the icon's last known place.
+    # The menu's first entry shows the panel, by the icon's last known place; the second sets
+    # up a keyboard shortcut.
     menu = dbus.Interface(desktop.bus.get_object(item.bus_name, "/MenuBar"), MENU)
     _, (_, _, entries) = menu.GetLayout(0, -1, [])
     first, labels = entries[0][0], [entry[1].get("label") for entry in entries]
-    check(labels == ["Show Dockets"], "menu entries %r" % labels)
+    check(labels == ["Show Dockets", "Keyboard Shortcut…"], "menu entries %r" % labels)
     menu.Event(first, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
     check_panel_by(session, 1270, 790)
     session.shot("menu-entry")
