@@ -463,6 +463,10 @@ void GlobalShortcutsPortal::activated(const QDBusMessage& signal) {
         return;
     const QString token =
         toMap(arguments.value(3)).value(QStringLiteral("activation_token")).toString();
+    // Pressed while thought unbound: the user gave it a key in the desktop's own settings
+    // meanwhile. Which one, the listing says.
+    if (m_state == State::unbound)
+        listShortcuts();
     m_activated.emit(token.toStdString());
 }
 

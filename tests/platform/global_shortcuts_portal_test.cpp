@@ -329,10 +329,17 @@ TEST_F(GlobalShortcutsPortalTest, OnPlasmaTheKeyStaysWithTheSessionToken) {
     EXPECT_EQ(portal.sessions(), QStringList{session()});
     EXPECT_EQ(keys(), (QJsonObject{{shortcutId, QString()}}));
 
-    // The user sets one there. The next run's client, on a connection of its own, has the same
-    // token, finds the key without asking, and the key reaches it.
+    // The user sets one there. Its first press tells the running client which key it is.
     const QString token = portal.components().begin().key();
     portal.setKeyInSettings(token, shortcutId, QStringLiteral("Ctrl+Alt+J"));
+    portal.activate(session(), shortcutId, {});
+    ASSERT_TRUE(settlesAt(State::bound));
+    EXPECT_EQ(client->trigger(), "Ctrl+Alt+J");
+    EXPECT_EQ(activations, std::vector<std::string>{""});
+    activations.clear();
+
+    // The next run's client, on a connection of its own, has the same token, finds the key
+    // without asking, and the key reaches it.
     client.reset();
     startClient();
     ASSERT_TRUE(settlesAt(State::bound));
