@@ -108,8 +108,13 @@ def choose_entry(session, icon, heard):
 
     x, y, width, height = session.geometry(icon)
     session.xdotool("mousemove", str(x + width // 2), str(y + height // 2), "click", "3")
-    menu = wait_for("the icon's menu", lambda: next((window for window in session.xdotool(
-        "search", "--onlyvisible", "--class", "zorvant").split() if window != icon), None))
+    try:
+        menu = wait_for("the icon's menu", lambda: next((window for window in session.xdotool(
+            "search", "--onlyvisible", "--class", "zorvant").split() if window != icon), None))
+    except AssertionError:
+        # Whether it came and went, or never came.
+        check(False, "no menu on a right click on the icon; a screen reader heard %r"
+              % heard.heard.since(mark))
     check(session.on_screen(menu), "the menu %r is off screen" % (session.geometry(menu),))
     # The menu takes the keyboard once its window is mapped, a moment after it shows: a Down
     # pressed before then goes elsewhere, and is pressed again.
