@@ -178,7 +178,9 @@ void ShortcutSetup::settingsAnswered(Desktop desktop, const DesktopShortcut& sho
     default:
         line = shortcut.key.empty()
                    ? tr("Zorvant's shortcut has no key yet: pick one in %1.").arg(place)
-                   : tr("%1 opens Zorvant. Change it in %2.").arg(readable(shortcut.key), place);
+                   // Said apart from a new one: nothing was added this time.
+                   : tr("%1 already opens Zorvant. Change it in %2.")
+                         .arg(readable(shortcut.key), place);
     }
     const QString notOpened = openSettings(desktop);
     Q_EMIT answered(notOpened.isEmpty() ? line : line + QLatin1Char(' ') + notOpened, false,

@@ -90,7 +90,8 @@ TEST(ShortcutSetupTest, GnomeGetsItsShortcutThenItsSettingsOpenOnIt) {
     again.setUp();
     ASSERT_TRUE(secondAnswers.wait(5000));
     EXPECT_EQ(secondAnswers.at(0).at(0).toString(),
-              "Ctrl+Alt+D opens Zorvant. Change it in Settings → Keyboard → Custom Shortcuts. "
+              "Ctrl+Alt+D already opens Zorvant. Change it in Settings → Keyboard → Custom "
+              "Shortcuts. "
               "(The keyboard settings could not be opened.)");
     EXPECT_FALSE(secondAnswers.at(0).at(2).toBool());
     EXPECT_EQ(tools->set.size(), writes);
