@@ -77,6 +77,12 @@ void ShortcutSetup::start() {
 }
 
 void ShortcutSetup::setUp() {
+    // The desktop's dialog may have been left open, or lost: asking again asks the desktop again,
+    // and only its answer to the newest request counts.
+    if (m_busy && m_bindingThroughPortal) {
+        m_portal->bind();
+        return;
+    }
     if (m_busy)
         return;
     m_busy = true;

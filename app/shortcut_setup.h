@@ -62,7 +62,8 @@ public:
     // The user asked for the shortcut. The answer comes as answered() or instructionsNeeded().
     void setUp();
 
-    // A set-up is under way; another request meanwhile is the same one.
+    // A set-up is under way; another request meanwhile is the same one, but for the portal's
+    // dialog, which is asked for again.
     bool isBusy() const { return m_busy; }
 
     // The name of the shortcut, as the desktop's settings list it.

@@ -153,6 +153,24 @@ TEST(ShortcutSetupTest, ThePortalBindsWhereTheDesktopOffersIt) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !presses.isEmpty(); }, 5000));
     EXPECT_EQ(presses.at(0).at(0).toByteArray(), "token-1");
 
+    // A dialog left open, or lost: asked again, the desktop is asked again, and the newest
+    // answer is the one said.
+    portal.reset();
+    portal.setBindAnswer(DesktopPortal::success, QStringLiteral("Ctrl+Alt+K"), true);
+    ShortcutSetup lost(environment);
+    QSignalSpy lostAnswers(&lost, &ShortcutSetup::answered);
+    lost.setUp();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return portal.calls(QStringLiteral("BindShortcuts")).size() == 1; }, 5000));
+    lost.setUp();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return portal.calls(QStringLiteral("BindShortcuts")).size() == 2; }, 5000));
+    portal.answerHeldBind(1, DesktopPortal::success, QStringLiteral("Ctrl+Alt+K"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !lostAnswers.isEmpty(); }, 5000));
+    EXPECT_EQ(lostAnswers.at(0).at(0).toString(),
+              "Ctrl+Alt+K opens Zorvant. Change it in System Settings → Shortcuts.");
+    EXPECT_FALSE(lost.isBusy());
+
     // A dialog the user cancels sets nothing, and says where to set it.
     portal.reset();
     portal.setBindAnswer(DesktopPortal::cancelled);
