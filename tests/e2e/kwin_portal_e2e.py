@@ -151,6 +151,9 @@ def road(desktop, portal_pids):
     kwin.input.type("4")
     accessibility.wait_for_field("focused, reading 4",
                                  lambda text, focused: focused and text == "4")
+    # The key works: the line that said there was none is gone.
+    wait_for_value("the shortcut line to clear", lambda: panel_controls(accessibility)[1].name,
+                   lambda text: text == "")
     kwin.shot("first-run-pressed")
     check(desktop.finish(running, signal.SIGTERM) == 0, "SIGTERM did not end zorvant cleanly")
     wait_for("kglobalaccel to see Zorvant gone", lambda: not shortcuts.active())
