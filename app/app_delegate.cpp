@@ -55,6 +55,8 @@ void AppDelegate::applicationDidFinishLaunching() {
                 if (!settingsOpened)
                     applicationShouldHandleReopen(m_popover->isShown());
             });
+    connect(m_shortcuts.get(), &ShortcutSetup::answerWithdrawn, this,
+            [this] { m_popover->contentView()->setShortcutNote(QString(), false); });
     connect(m_shortcuts.get(), &ShortcutSetup::instructionsNeeded, this,
             &AppDelegate::showShortcutInstructions);
     connect(m_shortcuts.get(), &ShortcutSetup::activated, this, &AppDelegate::shortcutPressed);

@@ -116,10 +116,17 @@ void ShortcutSetup::portalStateChanged() {
         setUpNow();
         return;
     }
-    if (!m_bindingThroughPortal || state == State::binding)
+    if (!m_bindingThroughPortal) {
+        // Plasma leaves the key to System Settings, out of our sight; its first press tells.
+        if (state == State::bound && std::exchange(m_saidNoKey, false))
+            Q_EMIT answerWithdrawn();
+        return;
+    }
+    if (state == State::binding)
         return;
     m_bindingThroughPortal = false;
     m_busy = false;
+    m_saidNoKey = state == State::unbound;
     switch (state) {
     case State::bound:
         Q_EMIT answered(

@@ -77,6 +77,9 @@ Q_SIGNALS:
     void instructionsNeeded();
     // The portal's shortcut was pressed.
     void activated(const QByteArray& activationToken);
+    // The last answer said there was no key, and a key has been set in the desktop's settings
+    // since: the line is wrong now.
+    void answerWithdrawn();
 
 private:
     void setUpNow();
@@ -96,4 +99,5 @@ private:
     bool m_waitingForPortal = false;
     bool m_bindingThroughPortal = false;
     bool m_busy = false;
+    bool m_saidNoKey = false;
 };

@@ -183,6 +183,41 @@ TEST(ShortcutSetupTest, ThePortalBindsWhereTheDesktopOffersIt) {
               "Zorvant.");
 }
 
+// Plasma binds nothing itself and says so; once the user sets a key in System Settings, its
+// first press withdraws that line, and only that line.
+TEST(ShortcutSetupTest, AKeySetInPlasmasSettingsWithdrawsTheNoKeyLine) {
+    DesktopPortal portal;
+    portal.start();
+    portal.behaveAsPlasma();
+    auto tools = std::make_shared<ScriptedDesktop>();
+    std::vector<Opened> opened;
+    auto environment = environmentFor("KDE", tools, opened, true);
+    environment.portalBus = portal.busAddress();
+    ShortcutSetup setup(environment);
+    QSignalSpy answers(&setup, &ShortcutSetup::answered);
+    QSignalSpy withdrawn(&setup, &ShortcutSetup::answerWithdrawn);
+    QSignalSpy presses(&setup, &ShortcutSetup::activated);
+    setup.setUp();
+    ASSERT_TRUE(answers.wait(5000));
+    ASSERT_TRUE(answers.at(0).at(0).toString().startsWith("No key is set yet"));
+
+    const QString token = portal.components().begin().key();
+    portal.setKeyInSettings(token, QStringLiteral("show-dockets"), QStringLiteral("Ctrl+Alt+D"));
+    portal.activate(portal.sessions().value(0), QStringLiteral("show-dockets"), {});
+    ASSERT_TRUE(withdrawn.wait(5000));
+    EXPECT_EQ(presses.size(), 1);
+    EXPECT_EQ(answers.size(), 1);
+
+    // Asked again, the key is named; later presses leave that line be.
+    setup.setUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }, 5000));
+    EXPECT_EQ(answers.at(1).at(0).toString(),
+              "Ctrl+Alt+D opens Zorvant. Change it in System Settings → Shortcuts.");
+    portal.activate(portal.sessions().value(0), QStringLiteral("show-dockets"), {});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return presses.size() == 2; }, 5000));
+    EXPECT_EQ(withdrawn.size(), 1);
+}
+
 // Without the portal's global shortcuts, the desktop's own settings are used.
 TEST(ShortcutSetupTest, APortalWithoutGlobalShortcutsLeavesItToTheDesktopsSettings) {
     DesktopPortal portal;

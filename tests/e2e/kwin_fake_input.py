@@ -16,7 +16,7 @@ DISPLAY_ERROR, REGISTRY_GLOBAL, CALLBACK_DONE = 0, 0, 0
 # Linux input event codes.
 KEYS = {**{str(digit): 2 + (digit - 1) % 10 for digit in range(10)},
         "Return": 28, "Escape": 1, "Tab": 15, "BackSpace": 14, "Control_L": 29, "Shift_L": 42,
-        "a": 30}
+        "Alt_L": 56, "a": 30, "d": 32}
 BUTTON_LEFT = 0x110
 
 
