@@ -92,6 +92,11 @@ struct EntryFinder::Shared {
     mutable std::mutex mutex;
     std::map<std::filesystem::path, std::shared_ptr<Listing>> listings;
     std::map<std::filesystem::path, std::size_t> threads;
+    // The room finished listings' names took, for the next listings: freed and taken afresh, a
+    // large folder's names cost a page fault every few entries. Kept here rather than per thread:
+    // this code runs in a module loaded at run time, whose thread-local storage the leak checker
+    // misreads in threads that reuse an ended thread's stack.
+    std::vector<NamesRead> spareNames;
 
     // Matches the waiters against the names they have not seen, and takes out those that have
     // their answer or are no longer wanted. With `ended`, the listing is over: every waiter left
@@ -152,12 +157,12 @@ struct EntryFinder::Shared {
     }
 
     void list(const std::shared_ptr<Listing>& listing) {
-        // A worker keeps the room its last listing's names took for its next one: freed and
-        // taken afresh, a large folder's names cost a page fault every few entries.
-        thread_local NamesRead spare;
         {
             const std::lock_guard lock(mutex);
-            listing->names = std::exchange(spare, {});
+            if (!spareNames.empty()) {
+                listing->names = std::move(spareNames.back());
+                spareNames.pop_back();
+            }
         }
         const std::unique_ptr<DirectoryReader> reader = openDirectory(listing->folder);
         const bool open = reader && reader->isOpen();
@@ -177,8 +182,11 @@ struct EntryFinder::Shared {
             answer(*listing, std::move(settled), reader && meansNotAnswering(reader->error()));
             if (over) {
                 // Out of the table and answered: nobody else reads the names any more.
-                spare = std::move(listing->names);
+                NamesRead spare = std::move(listing->names);
                 spare.clear();
+                const std::lock_guard lock(mutex);
+                if (spareNames.size() < threadsPerRoot)
+                    spareNames.push_back(std::move(spare));
                 return;
             }
         }
