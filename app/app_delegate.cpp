@@ -60,8 +60,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(m_shortcuts.get(), &ShortcutSetup::instructionsNeeded, this,
             &AppDelegate::showShortcutInstructions);
     connect(m_shortcuts.get(), &ShortcutSetup::activated, this, &AppDelegate::shortcutPressed);
-    // A shortcut bound in an earlier run works from the start.
-    m_shortcuts->start();
+    // A shortcut bound in an earlier run works from the start: once the tray has answered, so
+    // that the portal, which the bus may have to start first, never holds up the icon.
+    if (m_statusItem->isSettled())
+        m_shortcuts->start();
+    else
+        connect(m_statusItem.get(), &StatusItem::settled, m_shortcuts.get(), &ShortcutSetup::start,
+                Qt::SingleShotConnection);
 }
 
 void AppDelegate::setUpShortcut() {

@@ -1,5 +1,6 @@
 #include "platform/status_notifier_item.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QVariant>
 
@@ -330,6 +332,17 @@ void StatusNotifierItem::heardWhetherWatcherIsThere(const QDBusMessage& reply) {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
+    // A registration the watcher did not answer in time may still have been taken: GNOME's
+    // extension answers only once the shell has started and it has read the item. Registered
+    // again, it resets the item, and can lose the icon. So it is asked first whether it lists us.
+    if (std::exchange(m_askBeforeRegistering, false)) {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
+        get << watcherInterface << QStringLiteral("RegisteredStatusNotifierItems");
+        ask(get, &StatusNotifierItem::registeredItemsAnswered);
+        return;
+    }
     QDBusMessage call =
         QDBusMessage::createMethodCall(watcherService, watcherPath, watcherInterface,
                                        QStringLiteral("RegisterStatusNotifierItem"));
@@ -346,8 +359,29 @@ void StatusNotifierItem::registrationAnswered(const QDBusMessage& reply) {
     }
     setState(false, false);
     settle();
+    m_askBeforeRegistering =
+        reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply");
     if (m_retriesLeft-- > 0)
         m_watcherLink->retryTimer().start();
+}
+
+void StatusNotifierItem::registeredItemsAnswered(const QDBusMessage& reply) {
+    QStringList items;
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+        items = reply.arguments().first().value<QDBusVariant>().variant().toStringList();
+    const QString service = qString(m_serviceName);
+    const QString uniqueName = QDBusConnection(qString(m_bus.name())).baseService();
+    // Watchers list an item by the name it registered with, some with its object path added.
+    const bool listed = std::any_of(items.begin(), items.end(), [&](const QString& item) {
+        return item == service || item.startsWith(service + QLatin1Char('/')) ||
+               item.startsWith(uniqueName + QLatin1Char('/'));
+    });
+    if (listed) {
+        setState(true, m_hostRegistered);
+        askForHost();
+        return;
+    }
+    registerWithWatcher();
 }
 
 void StatusNotifierItem::askForHost() {
@@ -365,6 +399,7 @@ void StatusNotifierItem::hostAnswered(const QDBusMessage& reply) {
 
 void StatusNotifierItem::lostWatcher() {
     ++m_watcherGeneration;
+    m_askBeforeRegistering = false;
     m_watcherLink->retryTimer().stop();
     setState(false, false);
     settle();

@@ -86,6 +86,7 @@ private:
     void heardWhetherWatcherIsThere(const QDBusMessage& reply);
     void registerWithWatcher();
     void registrationAnswered(const QDBusMessage& reply);
+    void registeredItemsAnswered(const QDBusMessage& reply);
     void askForHost();
     void hostAnswered(const QDBusMessage& reply);
     void lostWatcher();
@@ -106,6 +107,8 @@ private:
     // not taken for the present one's.
     int m_watcherGeneration = 0;
     int m_retriesLeft = 0;
+    // The last registration went unanswered: before registering again, ask whether it took.
+    bool m_askBeforeRegistering = false;
     Signal<int, int, std::string> m_activated;
     Signal<int, int> m_contextMenuRequested;
     Signal<> m_trayChanged;

@@ -253,6 +253,18 @@ TEST_F(StatusNotifierItemTest, AWatcherThatSitsOnTheRegistrationHoldsNothingUp) 
     EXPECT_EQ(trayChanges, 1);
 }
 
+// GNOME's extension answers a registration only once the shell has started and it has read the
+// item, which can take longer than the item waits; registered again meanwhile, it resets the
+// item and can lose its icon. An item whose registration went unanswered asks whether it is
+// listed before it registers again.
+TEST_F(StatusNotifierItemTest, ARegistrationAnsweredTooLateIsNotMadeTwice) {
+    HoldingWatcher slow(tray.busAddress());
+    item->start();
+    ASSERT_TRUE(waitUntil([&] { return slow.heldRegistrations() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return item->isInTray(); }));
+    EXPECT_EQ(slow.heldRegistrations(), 1);
+}
+
 TEST_F(StatusNotifierItemTest, AnswersThatComeTooLateChangeNothing) {
     // A panel that restarts while it hangs: the new watcher takes the item, and the old one's
     // refusal, coming after, is about a watcher that is gone.

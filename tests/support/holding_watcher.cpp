@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QStringList>
 #include <QThread>
 
 #include "support/tray_host.h"
@@ -68,6 +69,15 @@ QString HoldingWatcher::introspect(const QString&) const {
 bool HoldingWatcher::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
     if (message.member() == QLatin1String("RegisterStatusNotifierItem")) {
         m_held.append(message);
+        return true;
+    }
+    // What it sits on it lists as registered, as GNOME's extension does while it reads an item.
+    if (message.member() == QLatin1String("Get") &&
+        message.arguments().value(1) == QLatin1String("RegisteredStatusNotifierItems")) {
+        QStringList items;
+        for (const QDBusMessage& held : m_held)
+            items << held.arguments().value(0).toString();
+        connection.send(message.createReply(QVariant::fromValue(QDBusVariant(items))));
         return true;
     }
     if (message.member() == QLatin1String("Get") &&

@@ -7,7 +7,7 @@
 
 // A StatusNotifierWatcher in the test's own process that takes an item's registration and sits
 // on it, as the watcher in a hung panel does, until the test makes it answer. It says a host is
-// there, so that an item it accepts is in a tray.
+// there, so that an item it accepts is in a tray, and lists what it sits on as registered.
 class HoldingWatcher : public QDBusVirtualObject {
 public:
     // Takes the watcher's name on the bus at busAddress.
