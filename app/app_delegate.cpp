@@ -9,27 +9,28 @@
 #include "app/status_item.h"
 #include "platform/log.h"
 #include "platform/notification_center.h"
+#include "platform/x11_window_hints.h"
 #include "ui/content_view.h"
 #include "ui/shortcut_instructions.h"
 
-namespace {
-
-// How often, and how many times, a launch asks where a new XEmbed icon went: a second at most.
-constexpr int anchorPollMs = 50;
-constexpr int anchorPolls = 20;
-
-} // namespace
-
-AppDelegate::AppDelegate(Environment environment) : m_environment(std::move(environment)) {}
+AppDelegate::AppDelegate(Environment environment) : m_environment(std::move(environment)) {
+    m_iconPlacePatience.setSingleShot(true);
+    m_iconPlacePatience.setInterval(ActivationPolicy::iconPlacePatience);
+    connect(&m_iconPlacePatience, &QTimer::timeout, this, [this] {
+        m_iconPlaceWaitOver = true;
+        showAtLaunchNow();
+    });
+}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     auto* content = new ContentView(m_environment.services, m_environment.opener);
-    m_popover = std::make_unique<PanelWindow>(content, m_environment.clock);
+    // One policy times both: the icon's clicks and the panel's activation belong together.
+    auto policy = std::make_shared<ActivationPolicy>(m_environment.clock);
+    m_popover = std::make_unique<PanelWindow>(content, policy);
 
-    m_statusItem =
-        std::make_unique<StatusItem>(m_environment.statusNotifierBus, m_environment.clock);
+    m_statusItem = std::make_unique<StatusItem>(m_environment.statusNotifierBus, policy);
     connect(m_statusItem.get(), &StatusItem::clicked, this, &AppDelegate::togglePopover);
     // The menu's entry shows the panel, or brings it forward, as a second launch does.
     connect(m_statusItem.get(), &StatusItem::showRequested, this,
@@ -40,7 +41,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             diagnostic(
                 "Zorvant: no system tray was found; launch Zorvant again to show the panel.");
         if (std::exchange(m_showWhenSettled, false))
-            showAtLaunchNow(anchorPolls);
+            showAtLaunchNow();
     });
     m_statusItem->show();
 
@@ -90,34 +91,49 @@ void AppDelegate::showPanelAtLaunch(const QByteArray& activationToken) {
         m_showWhenSettled = true;
         return;
     }
-    showAtLaunchNow(anchorPolls);
+    m_iconPlaceWaitOver = false;
+    showAtLaunchNow();
 }
 
-void AppDelegate::showAtLaunchNow(int triesLeft) {
-    if (m_popover->isShown())
+void AppDelegate::showAtLaunchNow() {
+    // Shown meanwhile, or to wait for the desktop's answer after all.
+    if (m_popover->isShown() || m_showWhenSettled) {
+        stopWaitingForIconPlace();
         return;
+    }
     // A StatusNotifierItem tray says where its icon is only with a click, and the cursor is
     // wherever the menu or the launcher left it: the middle of the screen is the place then.
     const auto anchor = hasButton() ? m_statusItem->anchor() : std::nullopt;
     // An XEmbed icon made a moment ago sits at the screen's origin until the tray has taken
-    // it in: wait a little for its place rather than open the panel in the corner.
-    if (anchor && anchor->topLeft() == QPoint(0, 0) && triesLeft > 0) {
-        m_waitingForIconPlace = true;
-        QTimer::singleShot(anchorPollMs, this, [this, triesLeft] {
-            if (!m_showWhenSettled && !m_popover->isShown())
-                showAtLaunchNow(triesLeft - 1);
-            else
-                m_waitingForIconPlace = false;
-        });
+    // it in: wait for its place rather than open the panel in the corner.
+    if (anchor && anchor->topLeft() == QPoint(0, 0) && waitForIconPlace())
         return;
-    }
-    m_waitingForIconPlace = false;
+    stopWaitingForIconPlace();
     noteTray();
     if (isUsableAnchor(anchor))
         m_popover->showRelativeTo(anchor);
     else
         m_popover->showCentred();
     activateAndRequestFocus(std::exchange(m_launchToken, {}));
+}
+
+bool AppDelegate::waitForIconPlace() {
+    if (m_iconPlaceWaitOver)
+        return false;
+    if (!m_waitingForIconPlace) {
+        m_waitingForIconPlace = true;
+        // The tray reparents the icon, moves it and maps it: the X server says when, and each
+        // time the icon is asked where it is now. The patience covers a tray that never does.
+        m_iconChanges = observeX11WindowChanges([this] { showAtLaunchNow(); });
+        m_iconPlacePatience.start();
+    }
+    return true;
+}
+
+void AppDelegate::stopWaitingForIconPlace() {
+    m_waitingForIconPlace = false;
+    m_iconChanges.disconnect();
+    m_iconPlacePatience.stop();
 }
 
 void AppDelegate::noteTray() {

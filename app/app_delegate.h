@@ -1,16 +1,17 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
-#include "app/double_click_fold.h"
+#include "app/activation_policy.h"
 #include "app/shortcut_setup.h"
 #include "model/folder_model.h"
 #include "platform/desktop_opener.h"
+#include "platform/signal.h"
 
 class ContentView;
 class PanelWindow;
@@ -29,8 +30,7 @@ public:
         // The D-Bus address where StatusNotifierItem trays are; empty for the session bus.
         QString statusNotifierBus;
         // What times a double click on the tray icon and the panel's focus rules.
-        std::function<std::chrono::steady_clock::time_point()> clock =
-            std::chrono::steady_clock::now;
+        ActivationPolicy::Clock clock = std::chrono::steady_clock::now;
         // How "Keyboard Shortcut…" reaches the desktop.
         ShortcutSetup::Environment shortcuts;
     };
@@ -70,7 +70,10 @@ private:
     // The tray icon is there to anchor the panel to.
     bool hasButton() const;
     void showInTray();
-    void showAtLaunchNow(int triesLeft);
+    void showAtLaunchNow();
+    // Whether the launch's panel is to wait (on) for a new XEmbed icon to be put in its place.
+    bool waitForIconPlace();
+    void stopWaitingForIconPlace();
     // Says on the panel how to bring it back, where no tray icon does.
     void noteTray();
     void activateAndRequestFocus(const QByteArray& activationToken);
@@ -85,5 +88,9 @@ private:
     // While the launch's panel waits for a new icon to be put in its place: a reopen meanwhile
     // joins it (with its token) rather than open the panel where the icon was on its way.
     bool m_waitingForIconPlace = false;
+    // The wait has run its time: the panel shows wherever the icon is said to be.
+    bool m_iconPlaceWaitOver = false;
+    Connection m_iconChanges;
+    QTimer m_iconPlacePatience;
     QByteArray m_launchToken;
 };

@@ -15,9 +15,9 @@
 #include "ui/accessible_role.h"
 #include "ui/content_view.h"
 
-PanelWindow::PanelWindow(ContentView* content, PanelFocusPolicy::Clock clock)
+PanelWindow::PanelWindow(ContentView* content, std::shared_ptr<ActivationPolicy> policy)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), m_content(content),
-      m_focus(std::move(clock)) {
+      m_focus(std::move(policy)) {
     // Screen readers announce a dialog by its name when it comes up; to them a plain widget
     // window is a filler. First, before anything asks what the panel is.
     setAccessibleRole(this, QAccessible::Dialog);
@@ -31,10 +31,10 @@ PanelWindow::PanelWindow(ContentView* content, PanelFocusPolicy::Clock clock)
     content->setParent(this);
     layout->addWidget(content);
 
-    connect(content, &ContentView::folderChooserShown, this, [this] { m_focus.chooserShown(); });
+    connect(content, &ContentView::folderChooserShown, this, [this] { m_focus->chooserShown(); });
     connect(content, &ContentView::folderChooserClosed, this, [this] {
         // Back to the panel, with the keyboard where it was before the chooser came up.
-        m_focus.chooserClosed();
+        m_focus->chooserClosed();
         if (!isVisible())
             showRelativeTo(std::nullopt);
         activate();
@@ -106,7 +106,7 @@ void PanelWindow::activate(const QByteArray& activationToken) {
     if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow()) {
         QApplication::setActiveWindow(this);
         // The focus-out of that hide is still on its way; it must not close the panel now.
-        m_focus.reshownQuickly();
+        m_focus->reshownQuickly();
     }
     if (throughEnvironment)
         qputenv("XDG_ACTIVATION_TOKEN", QByteArray());
@@ -118,11 +118,11 @@ void PanelWindow::performClose() {
 }
 
 bool PanelWindow::justClosedOnDeactivation() const {
-    return m_focus.isTheClosingClick();
+    return m_focus->isTheClosingClick();
 }
 
 void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
-    if (state == Qt::ApplicationActive || !isVisible() || m_focus.isChoosersHandOver())
+    if (state == Qt::ApplicationActive || !isVisible() || m_focus->isChoosersHandOver())
         return;
     // Qt 6.4 on X11 can report a deactivation left over from the last hide (the focus moved out
     // and in while the window was being unmapped) just after the panel came back with the
@@ -133,9 +133,9 @@ void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
     }
     // On XWayland the focus-out of a quick hide and show can arrive after the show, before the
     // compositor hands the keyboard back: the panel closes only if the keyboard stays away.
-    if (m_focus.takeLeftoverDeactivation()) {
-        QTimer::singleShot(PanelFocusPolicy::keyboardReturn, this, [this, showing = m_showings] {
-            if (showing == m_showings && isVisible() && !m_focus.isChoosersHandOver() &&
+    if (m_focus->takeLeftoverDeactivation()) {
+        QTimer::singleShot(ActivationPolicy::keyboardReturn, this, [this, showing = m_showings] {
+            if (showing == m_showings && isVisible() && !m_focus->isChoosersHandOver() &&
                 QGuiApplication::applicationState() != Qt::ApplicationActive)
                 closeOnDeactivation();
         });
@@ -145,13 +145,13 @@ void PanelWindow::applicationStateChanged(Qt::ApplicationState state) {
 }
 
 void PanelWindow::closeOnDeactivation() {
-    m_focus.closedOnDeactivation();
+    m_focus->closedOnDeactivation();
     hide();
 }
 
 bool PanelWindow::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate)
-        m_focus.activated();
+        m_focus->activated();
     return QWidget::event(event);
 }
 

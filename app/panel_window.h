@@ -1,11 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include <QSize>
 #include <QWidget>
 
-#include "app/panel_focus_policy.h"
+#include "app/activation_policy.h"
 
 class ContentView;
 class QScreen;
@@ -18,9 +19,9 @@ class PanelWindow : public QWidget {
 public:
     static constexpr QSize panelSize{420, 420};
 
-    // The clock times the windows of the focus policy.
-    explicit PanelWindow(ContentView* content,
-                         PanelFocusPolicy::Clock clock = std::chrono::steady_clock::now);
+    // The policy, shared with the tray icon, times the windows of the panel's focus rules.
+    explicit PanelWindow(ContentView* content, std::shared_ptr<ActivationPolicy> policy =
+                                                   std::make_shared<ActivationPolicy>());
 
     ContentView* contentView() const { return m_content; }
     bool isShown() const { return isVisible(); }
@@ -54,6 +55,6 @@ private:
     void closeOnDeactivation();
 
     ContentView* m_content;
-    PanelFocusPolicy m_focus;
+    std::shared_ptr<ActivationPolicy> m_focus;
     quint64 m_showings = 0;
 };

@@ -76,8 +76,8 @@ std::vector<IconImage> iconImages(const QIcon& icon) {
 
 } // namespace
 
-StatusItem::StatusItem(const QString& statusNotifierBus, DoubleClickFold::Clock clock)
-    : m_menu(std::make_unique<QMenu>()), m_doubleClick(std::move(clock)) {
+StatusItem::StatusItem(const QString& statusNotifierBus, std::shared_ptr<ActivationPolicy> policy)
+    : m_menu(std::make_unique<QMenu>()), m_policy(std::move(policy)) {
     const QString showLabel = tr("Show Dockets");
     const QString shortcutLabel = tr("Keyboard Shortcut…");
     connect(m_menu->addAction(showLabel), &QAction::triggered, this, &StatusItem::showRequested);
@@ -94,7 +94,7 @@ StatusItem::StatusItem(const QString& statusNotifierBus, DoubleClickFold::Clock 
         statusNotifierBus.toStdString());
     m_activations = m_statusNotifierItem->observeActivation(
         [this](int x, int y, const std::string& activationToken) {
-            if (m_doubleClick.isSecondHalf()) {
+            if (m_policy->isSecondHalfOfDoubleClick()) {
                 // The gesture is complete: the next Activate starts another.
                 endGesture();
                 return;
@@ -126,21 +126,21 @@ void StatusItem::awaitSecondHalf() {
     // answer one, it may make the first double click two Activates, on the press and on the
     // release. Its later double clicks, however quick, are one each, and so toggle.
     m_firstGestureSeen = true;
-    m_doubleClick.firstHandled(
+    m_policy->firstClickHandled(
         std::chrono::milliseconds(QGuiApplication::styleHints()->mouseDoubleClickInterval()));
     // Keys or a click in between make it two gestures, whatever the clock says.
     qApp->installEventFilter(this);
 }
 
 void StatusItem::endGesture() {
-    m_doubleClick.end();
+    m_policy->endDoubleClick();
     qApp->removeEventFilter(this);
 }
 
 bool StatusItem::eventFilter(QObject*, QEvent* event) {
     // A gesture whose time is up needs watching no longer.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress ||
-        !m_doubleClick.isSecondHalf())
+        !m_policy->isSecondHalfOfDoubleClick())
         endGesture();
     return false;
 }

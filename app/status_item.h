@@ -9,7 +9,7 @@
 #include <QRect>
 #include <QString>
 
-#include "app/double_click_fold.h"
+#include "app/activation_policy.h"
 #include "platform/signal.h"
 
 class QMenu;
@@ -29,9 +29,10 @@ class StatusItem : public QObject {
     Q_OBJECT
 public:
     // statusNotifierBus: the D-Bus address where StatusNotifierItem trays are; empty for the
-    // session bus. The clock times double clicks.
-    explicit StatusItem(const QString& statusNotifierBus = {},
-                        DoubleClickFold::Clock clock = std::chrono::steady_clock::now);
+    // session bus. The policy, shared with the panel, times double clicks.
+    explicit StatusItem(
+        const QString& statusNotifierBus = {},
+        std::shared_ptr<ActivationPolicy> policy = std::make_shared<ActivationPolicy>());
     ~StatusItem() override;
 
     // Puts the icon into a tray: as soon as the desktop says one is there, otherwise when one
@@ -77,7 +78,7 @@ private:
     // The second Activate of a double click, which most trays send as two; GNOME's only for
     // its first gesture on an icon.
     bool m_firstGestureSeen = false;
-    DoubleClickFold m_doubleClick;
+    std::shared_ptr<ActivationPolicy> m_policy;
     Connection m_activations;
     Connection m_contextMenuRequests;
     Connection m_trayChanges;

@@ -8,7 +8,10 @@
 
 #include <xcb/xcb.h>
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QObject>
 #include <QWindow>
 
 namespace {
@@ -25,6 +28,42 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
         &std::free);
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
+
+// Passes the X server's structure events on, once the event is through: Qt has then taken in
+// the new geometry, and a round trip of the observer's own cannot interleave with its reading.
+class WindowChangeFilter : public QObject, public QAbstractNativeEventFilter {
+public:
+    explicit WindowChangeFilter(std::function<void()> changed) : m_changed(std::move(changed)) {}
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+        if (eventType != "xcb_generic_event_t" || m_pending)
+            return false;
+        switch (static_cast<const xcb_generic_event_t*>(message)->response_type & 0x7f) {
+        case XCB_MAP_NOTIFY:
+        case XCB_CONFIGURE_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        // Qt learns from the tray's XEMBED message that the icon is embedded, and only then
+        // asks the server where it is.
+        case XCB_CLIENT_MESSAGE:
+            m_pending = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_pending = false;
+                    m_changed();
+                },
+                Qt::QueuedConnection);
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_changed;
+    bool m_pending = false;
+};
 
 } // namespace
 
@@ -77,4 +116,13 @@ std::optional<bool> hasX11KeyboardFocus(QWindow* window) {
         xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr),
         &std::free);
     return reply && reply->focus == static_cast<xcb_window_t>(window->winId());
+}
+
+Connection observeX11WindowChanges(std::function<void()> changed) {
+    if (!x11Connection())
+        return {};
+    // Its destructor takes it out of the event dispatcher, and drops a call still queued.
+    auto* filter = new WindowChangeFilter(std::move(changed));
+    QCoreApplication::instance()->installNativeEventFilter(filter);
+    return Connection([filter] { delete filter; });
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string_view>
+
+#include "platform/signal.h"
 
 class QWindow;
 
@@ -20,3 +23,9 @@ void passStartupId(QWindow* window, std::string_view startupId);
 
 // Whether the X server has the keyboard focus in the window now; none on other platforms.
 std::optional<bool> hasX11KeyboardFocus(QWindow* window);
+
+// Calls `changed` from the event loop after the X server has said that a window of this program
+// was mapped, moved, resized or reparented, or had a message: how an XEmbed tray taking the
+// icon in shows. Calls that pile up before the loop gets to them are one call. Never called on
+// other platforms.
+[[nodiscard]] Connection observeX11WindowChanges(std::function<void()> changed);

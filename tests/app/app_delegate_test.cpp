@@ -410,7 +410,7 @@ TEST_F(AppDelegateTest, TheClickThatClosedThePanelByDeactivationDoesNotReopenIt)
     EXPECT_FALSE(panel()->isVisible());
     EXPECT_EQ(seen, "af");
     // A click a moment later is a click of its own.
-    now += PanelFocusPolicy::closingClickWindow;
+    now += ActivationPolicy::closingClickWindow;
     clickNow();
     EXPECT_FALSE(panel()->isVisible());
     now += std::chrono::milliseconds(1);
