@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QObject>
+#include <QPointer>
 #include <QWindow>
 
 namespace {
@@ -33,8 +34,21 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
 // the new geometry, and a round trip of the observer's own cannot interleave with its reading.
 class WindowChangeFilter : public QObject, public QAbstractNativeEventFilter {
 public:
-    explicit WindowChangeFilter(std::function<void()> changed) : m_changed(std::move(changed)) {}
+    explicit WindowChangeFilter(std::function<void()> changed)
+        : QObject(QCoreApplication::instance()), m_changed(std::move(changed)) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
 
+    // Takes effect at once, a call already queued included, though the observer may be the one
+    // stopping it, from inside its call: the filter itself goes once the loop is back.
+    void stop() {
+        m_stopped = true;
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+        deleteLater();
+    }
+
+    // Qt names the events of its xcb platform so (checked against Qt 6.4.2); the window
+    // changes test fails should it stop.
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (eventType != "xcb_generic_event_t" || m_pending)
             return false;
@@ -50,7 +64,8 @@ public:
                 this,
                 [this] {
                     m_pending = false;
-                    m_changed();
+                    if (!m_stopped)
+                        m_changed();
                 },
                 Qt::QueuedConnection);
             break;
@@ -63,6 +78,7 @@ public:
 private:
     std::function<void()> m_changed;
     bool m_pending = false;
+    bool m_stopped = false;
 };
 
 } // namespace
@@ -121,8 +137,9 @@ std::optional<bool> hasX11KeyboardFocus(QWindow* window) {
 Connection observeX11WindowChanges(std::function<void()> changed) {
     if (!x11Connection())
         return {};
-    // Its destructor takes it out of the event dispatcher, and drops a call still queued.
     auto* filter = new WindowChangeFilter(std::move(changed));
-    QCoreApplication::instance()->installNativeEventFilter(filter);
-    return Connection([filter] { delete filter; });
+    return Connection([filter = QPointer<WindowChangeFilter>(filter)] {
+        if (filter)
+            filter->stop();
+    });
 }
