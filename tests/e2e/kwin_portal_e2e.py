@@ -61,29 +61,14 @@ class Shortcuts:
 def panel_controls(accessibility):
     # The showing panel's Keyboard Shortcut… button and the line (shortcutNote, a notification)
     # that follows its row, or None.
-    pyatspi = accessibility.pyatspi
-
-    def find(node):
-        for child in filter(None, map(node.getChildAtIndex, range(node.childCount))):
-            if child.getRoleName() == "push button" and child.name == "Keyboard Shortcut…":
-                return child
-            if (found := find(child)) is not None:
-                return found
+    button = accessibility.find_in_panel("push button", "Keyboard Shortcut…")
+    if button is None:
         return None
-
-    for app in pyatspi.Registry.getDesktop(0):
-        for window in app or []:
-            if window and window.name == "Dockets" and \
-                    window.getState().contains(pyatspi.STATE_SHOWING):
-                button = find(window)
-                if button is None:
-                    return None
-                row = button.parent
-                following = row.parent.getChildAtIndex(row.getIndexInParent() + 1)
-                check(following is not None and following.getRoleName() == "notification",
-                      "no line follows the row of Keyboard Shortcut…")
-                return button, following
-    return None
+    row = button.parent
+    following = row.parent.getChildAtIndex(row.getIndexInParent() + 1)
+    check(following is not None and following.getRoleName() == "notification",
+          "no line follows the row of Keyboard Shortcut…")
+    return button, following
 
 
 def press_shortcut(kwin, pid, after):

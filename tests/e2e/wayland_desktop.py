@@ -150,13 +150,13 @@ class Accessibility:
         import pyatspi
         self.pyatspi = pyatspi
 
-    def field(self):
-        # The number field of a visible panel: (text, focused), or None.
+    def find_in_panel(self, role, name):
+        # The first item with this role and name in a showing panel, at any depth, or None.
         pyatspi = self.pyatspi
 
         def find(node):
             for child in filter(None, map(node.getChildAtIndex, range(node.childCount))):
-                if child.getRoleName() == "text" and child.name == FIELD:
+                if child.getRoleName() == role and child.name == name:
                     return child
                 if (found := find(child)) is not None:
                     return found
@@ -166,11 +166,17 @@ class Accessibility:
             for window in app or []:
                 if window and window.name == "Dockets" and \
                         window.getState().contains(pyatspi.STATE_SHOWING):
-                    field = find(window)
-                    if field is not None:
-                        return (field.queryText().getText(0, -1),
-                                field.getState().contains(pyatspi.STATE_FOCUSED))
+                    if (found := find(window)) is not None:
+                        return found
         return None
+
+    def field(self):
+        # The number field of a visible panel: (text, focused), or None.
+        field = self.find_in_panel("text", FIELD)
+        if field is None:
+            return None
+        return (field.queryText().getText(0, -1),
+                field.getState().contains(self.pyatspi.STATE_FOCUSED))
 
     def windows(self):
         # What AT-SPI lists at the top of each program: (program, name, role, showing, children),
