@@ -199,3 +199,11 @@ class Accessibility:
                            lambda field: field is not None and condition(*field), timeout)
         except AssertionError as failure:
             raise AssertionError("%s; AT-SPI lists %r" % (failure, self.windows())) from None
+
+    def type_into_field(self, type_keys, text, what=None):
+        # Once the number field has the keyboard, types text there with type_keys(text) and
+        # waits until the field reads that and nothing else.
+        self.wait_for_field("focused", lambda seen, focused: focused)
+        type_keys(text)
+        self.wait_for_field(what or "focused, reading " + text,
+                            lambda seen, focused: focused and seen == text)
