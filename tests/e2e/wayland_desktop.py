@@ -1,16 +1,14 @@
 # What the GNOME and KWin end-to-end tests share: a desktop started by its own start-up script,
 # Zorvant launched into it, and the panel's number field read back through AT-SPI.
-import contextlib
 import os
 import shlex
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import traceback
 
-from zorvant_e2e import SANITIZER_REPORTS, check, libc, wait_for
+from zorvant_e2e import SANITIZER_REPORTS, check, spawn_group, stop_group, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FIELD = "Enter folder number"
@@ -61,22 +59,9 @@ class Desktop:
         return os.path.join(self.work, name)
 
     def spawn(self, argv, log, env):
-        with open(self.path(log), "ab") as output:
-            process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=output,
-                                       stderr=output, start_new_session=True,
-                                       preexec_fn=lambda: libc.prctl(1, signal.SIGKILL))
+        process = spawn_group(argv, self.path(log), env)
         self.processes.append(process)
         return process
-
-    def stop(self, process, sig=signal.SIGTERM):
-        if process.poll() is None:
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(process.pid, sig)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                process.wait(30)
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(process.pid, signal.SIGKILL)
-        return process.wait(10)
 
     def start(self):
         desktop = self.spawn([os.path.join(HERE, self.script), self.path("desktop"),
@@ -111,7 +96,7 @@ class Desktop:
     def finish(self, process, sig=None):
         # The exit status of a second launch, or of the running instance once stopped by the
         # signal. A sanitizer report in the program's output fails the test.
-        status = self.stop(process, sig) if sig else process.wait(60)
+        status = stop_group(process, sig) if sig else process.wait(60)
         log = next(log for launched, log in self.launches if launched is process)
         with open(self.path(log), "rb") as file:
             output = file.read()
@@ -139,7 +124,7 @@ class Desktop:
             return 1
         finally:
             for process in reversed(self.processes):
-                self.stop(process)
+                stop_group(process)
         shutil.rmtree(self.work, ignore_errors=True)
         return 0
 
