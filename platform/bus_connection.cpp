@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include <QDBusConnection>
+#include "platform/bus_connection_qt.h"
 
 BusConnection::BusConnection(const std::string& busAddress, const std::string& purpose) {
     if (busAddress.empty()) {
@@ -12,11 +12,10 @@ BusConnection::BusConnection(const std::string& busAddress, const std::string& p
     static std::atomic<int> count = 0;
     m_name = "zorvant-" + purpose + "-" + std::to_string(++count);
     m_own = true;
-    QDBusConnection::connectToBus(QString::fromStdString(busAddress),
-                                  QString::fromStdString(m_name));
+    QDBusConnection::connectToBus(qString(busAddress), qString(m_name));
 }
 
 BusConnection::~BusConnection() {
     if (m_own)
-        QDBusConnection::disconnectFromBus(QString::fromStdString(m_name));
+        QDBusConnection::disconnectFromBus(qString(m_name));
 }

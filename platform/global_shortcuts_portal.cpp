@@ -17,6 +17,7 @@
 #include <QString>
 #include <QVariant>
 
+#include "platform/bus_connection_qt.h"
 #include "platform/log.h"
 
 namespace {
@@ -39,10 +40,6 @@ constexpr unsigned noResponse = 100;
 // The same in every run: Plasma 5.27 names the shortcut component after it and keeps the user's
 // key there, so a token of this run's own would find the key of the last one taken.
 const QString sessionToken = QStringLiteral("zorvant");
-
-QString qString(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 // The portal names request and session objects after the caller's unique bus name: ":1.42"
 // becomes "1_42".
@@ -209,7 +206,7 @@ void GlobalShortcutsPortal::start() {
     if (m_started)
         return;
     m_started = true;
-    QDBusConnection connection(qString(m_bus.name()));
+    QDBusConnection connection = qtConnection(m_bus);
     if (!connection.isConnected()) {
         m_bindWaiting = false;
         setState(State::unavailable);
@@ -226,11 +223,10 @@ void GlobalShortcutsPortal::checkAvailability() {
         QStringLiteral("Get"));
     get << shortcutsInterface << QStringLiteral("version");
     const int generation = m_generation;
-    m_link->callThen(QDBusConnection(qString(m_bus.name())), get,
-                     [this, generation](const QDBusMessage& reply) {
-                         if (generation == m_generation)
-                             availabilityAnswered(reply);
-                     });
+    m_link->callThen(qtConnection(m_bus), get, [this, generation](const QDBusMessage& reply) {
+        if (generation == m_generation)
+            availabilityAnswered(reply);
+    });
 }
 
 void GlobalShortcutsPortal::availabilityAnswered(const QDBusMessage& reply) {
@@ -249,9 +245,8 @@ void GlobalShortcutsPortal::availabilityAnswered(const QDBusMessage& reply) {
 void GlobalShortcutsPortal::createSession(bool offerPreferredTrigger) {
     m_makingSession = true;
     m_sessionOffersTrigger = offerPreferredTrigger;
-    m_session = (portalPath + QStringLiteral("/session/") +
-                 senderPathElement(QDBusConnection(qString(m_bus.name()))) + QLatin1Char('/') +
-                 sessionToken)
+    m_session = (portalPath + QStringLiteral("/session/") + senderPathElement(qtConnection(m_bus)) +
+                 QLatin1Char('/') + sessionToken)
                     .toStdString();
     const std::string token = newToken();
     request("CreateSession", token, &GlobalShortcutsPortal::sessionCreated,
@@ -274,9 +269,8 @@ void GlobalShortcutsPortal::closeSession() {
     if (m_session.empty())
         return;
     // Not waited for: nothing comes back that the program needs.
-    QDBusConnection(qString(m_bus.name()))
-        .send(QDBusMessage::createMethodCall(portalService, qString(m_session), sessionInterface,
-                                             QStringLiteral("Close")));
+    qtConnection(m_bus).send(QDBusMessage::createMethodCall(
+        portalService, qString(m_session), sessionInterface, QStringLiteral("Close")));
     m_session.clear();
 }
 
@@ -297,7 +291,7 @@ void GlobalShortcutsPortal::sessionCreated(unsigned response, const PortalResult
     const QString session = pathIn(results.values.value(QStringLiteral("session_handle")));
     if (!session.isEmpty())
         m_session = session.toStdString();
-    m_link->listenForClosing(QDBusConnection(qString(m_bus.name())), qString(m_session));
+    m_link->listenForClosing(qtConnection(m_bus), qString(m_session));
     if (!std::exchange(m_bindWaiting, false))
         listShortcuts();
     else if (bindWantsTheTriggerOffered())
@@ -389,7 +383,7 @@ std::string
 GlobalShortcutsPortal::request(const std::string& method, const std::string& token,
                                OnResponse onResponse,
                                const std::function<void(QDBusMessage& call)>& addArguments) {
-    const QDBusConnection connection(qString(m_bus.name()));
+    const QDBusConnection connection = qtConnection(m_bus);
     const std::string path = (portalPath + QStringLiteral("/request/") +
                               senderPathElement(connection) + QLatin1Char('/') + qString(token))
                                  .toStdString();
@@ -414,7 +408,7 @@ GlobalShortcutsPortal::request(const std::string& method, const std::string& tok
         const Request pending = open->second;
         forgetRequest(path);
         m_requests[handle.toStdString()] = pending;
-        m_link->listenForResponse(QDBusConnection(qString(m_bus.name())), handle, true);
+        m_link->listenForResponse(qtConnection(m_bus), handle, true);
         if (m_latestBind == path)
             m_latestBind = handle.toStdString();
     });
@@ -452,7 +446,7 @@ void GlobalShortcutsPortal::requestFailed(const std::string& path, const QDBusMe
 
 void GlobalShortcutsPortal::forgetRequest(const std::string& path) {
     m_requests.erase(path);
-    m_link->listenForResponse(QDBusConnection(qString(m_bus.name())), qString(path), false);
+    m_link->listenForResponse(qtConnection(m_bus), qString(path), false);
 }
 
 void GlobalShortcutsPortal::activated(const QDBusMessage& signal) {
@@ -484,7 +478,7 @@ void GlobalShortcutsPortal::portalChanged(bool present) {
     // bindings of earlier sessions: asking again finds the shortcut bound.
     ++m_generation;
     for (const auto& [path, open] : std::exchange(m_requests, {}))
-        m_link->listenForResponse(QDBusConnection(qString(m_bus.name())), qString(path), false);
+        m_link->listenForResponse(qtConnection(m_bus), qString(path), false);
     m_session.clear();
     m_trigger.clear();
     m_latestBind.clear();

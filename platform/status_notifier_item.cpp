@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QVariant>
 
+#include "platform/bus_connection_qt.h"
+
 namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -37,10 +39,6 @@ constexpr int callTimeoutMs = 2000;
 // A watcher may take its name a moment before its object is there to answer.
 constexpr int registrationRetries = 5;
 constexpr int retryDelayMs = 1000;
-
-QString qString(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 QDBusMessage busCall(const QString& method, const QVariantList& arguments) {
     QDBusMessage call = QDBusMessage::createMethodCall(busService, busPath, busService, method);
@@ -276,7 +274,7 @@ StatusNotifierItem::StatusNotifierItem(Appearance appearance, std::vector<MenuEn
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-    QDBusConnection connection(qString(m_bus.name()));
+    QDBusConnection connection = qtConnection(m_bus);
     // Not waited for: the bus frees the name in its own time, and with the connection anyway.
     if (m_ownsServiceName)
         connection.send(busCall(QStringLiteral("ReleaseName"), {preferredServiceName()}));
@@ -285,7 +283,7 @@ StatusNotifierItem::~StatusNotifierItem() {
 }
 
 void StatusNotifierItem::start() {
-    QDBusConnection connection(qString(m_bus.name()));
+    QDBusConnection connection = qtConnection(m_bus);
     if (!connection.isConnected()) {
         settle();
         return;
@@ -301,7 +299,7 @@ void StatusNotifierItem::start() {
 void StatusNotifierItem::ask(const QDBusMessage& call,
                              void (StatusNotifierItem::*onAnswer)(const QDBusMessage& reply)) {
     const int generation = m_watcherGeneration;
-    m_watcherLink->callThen(QDBusConnection(qString(m_bus.name())), call,
+    m_watcherLink->callThen(qtConnection(m_bus), call,
                             [this, generation, onAnswer](const QDBusMessage& reply) {
                                 if (generation == m_watcherGeneration)
                                     (this->*onAnswer)(reply);
@@ -314,10 +312,9 @@ void StatusNotifierItem::tookName(const QDBusMessage& reply) {
     m_ownsServiceName = result == primaryOwner || result == alreadyOwner;
     // The connection's own name if another took ours (Qt's own tray icon does, when it speaks
     // StatusNotifierItem).
-    m_serviceName = (m_ownsServiceName ? preferredServiceName()
-                                       : QDBusConnection(qString(m_bus.name())).baseService())
+    m_serviceName = (m_ownsServiceName ? preferredServiceName() : qtConnection(m_bus).baseService())
                         .toStdString();
-    m_watcherLink->watch(QDBusConnection(qString(m_bus.name())));
+    m_watcherLink->watch(qtConnection(m_bus));
     // A watcher that comes before the answer is heard of through the link, which makes the
     // answer old news.
     ask(busCall(QStringLiteral("NameHasOwner"), {watcherService}),
@@ -370,7 +367,7 @@ void StatusNotifierItem::registeredItemsAnswered(const QDBusMessage& reply) {
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
         items = reply.arguments().first().value<QDBusVariant>().variant().toStringList();
     const QString service = qString(m_serviceName);
-    const QString uniqueName = QDBusConnection(qString(m_bus.name())).baseService();
+    const QString uniqueName = qtConnection(m_bus).baseService();
     // Watchers list an item by the name it registered with, some with its object path added.
     const bool listed = std::any_of(items.begin(), items.end(), [&](const QString& item) {
         return item == service || item.startsWith(service + QLatin1Char('/')) ||

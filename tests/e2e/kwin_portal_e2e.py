@@ -10,8 +10,6 @@ import os
 import signal
 import sys
 
-import dbus
-
 from kwin_e2e import KWin, active_panel, check_panel
 from wayland_desktop import Accessibility, Desktop, check, wait_for, wait_for_value
 
@@ -61,29 +59,14 @@ class Shortcuts:
 def panel_controls(accessibility):
     # The showing panel's Keyboard Shortcut… button and the line (shortcutNote, a notification)
     # that follows its row, or None.
-    pyatspi = accessibility.pyatspi
-
-    def find(node):
-        for child in filter(None, map(node.getChildAtIndex, range(node.childCount))):
-            if child.getRoleName() == "push button" and child.name == "Keyboard Shortcut…":
-                return child
-            if (found := find(child)) is not None:
-                return found
+    button = accessibility.find_in_panel("push button", "Keyboard Shortcut…")
+    if button is None:
         return None
-
-    for app in pyatspi.Registry.getDesktop(0):
-        for window in app or []:
-            if window and window.name == "Dockets" and \
-                    window.getState().contains(pyatspi.STATE_SHOWING):
-                button = find(window)
-                if button is None:
-                    return None
-                row = button.parent
-                following = row.parent.getChildAtIndex(row.getIndexInParent() + 1)
-                check(following is not None and following.getRoleName() == "notification",
-                      "no line follows the row of Keyboard Shortcut…")
-                return button, following
-    return None
+    row = button.parent
+    following = row.parent.getChildAtIndex(row.getIndexInParent() + 1)
+    check(following is not None and following.getRoleName() == "notification",
+          "no line follows the row of Keyboard Shortcut…")
+    return button, following
 
 
 def press_shortcut(kwin, pid, after):
@@ -147,10 +130,7 @@ def road(desktop, portal_pids):
     active_panel(kwin, running.pid, "Keyboard Shortcut…")
     close_panel(kwin, running.pid)
     check_panel(press_shortcut(kwin, running.pid, "in the first run"))
-    accessibility.wait_for_field("focused", lambda text, focused: focused)
-    kwin.input.type("4")
-    accessibility.wait_for_field("focused, reading 4",
-                                 lambda text, focused: focused and text == "4")
+    accessibility.type_into_field(kwin.input.type, "4")
     # The key works: the line that said there was none is gone.
     wait_for_value("the shortcut line to clear", lambda: panel_controls(accessibility)[1].name,
                    lambda text: text == "")
@@ -168,10 +148,7 @@ def road(desktop, portal_pids):
     check(not any(p["pid"] == running.pid for p in kwin.panels()),
           "a start in the background showed the panel")
     check_panel(press_shortcut(kwin, running.pid, "in the second run"))
-    accessibility.wait_for_field("focused", lambda text, focused: focused)
-    kwin.input.type("2")
-    accessibility.wait_for_field("focused, reading 2",
-                                 lambda text, focused: focused and text == "2")
+    accessibility.type_into_field(kwin.input.type, "2")
     kwin.shot("second-run-pressed")
     check(desktop.finish(running, signal.SIGTERM) == 0, "SIGTERM did not end zorvant cleanly")
 

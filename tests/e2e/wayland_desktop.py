@@ -1,16 +1,14 @@
 # What the GNOME and KWin end-to-end tests share: a desktop started by its own start-up script,
 # Zorvant launched into it, and the panel's number field read back through AT-SPI.
-import contextlib
 import os
 import shlex
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import traceback
 
-from zorvant_e2e import SANITIZER_REPORTS, check, libc, wait_for
+from zorvant_e2e import SANITIZER_REPORTS, check, spawn_group, stop_group, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FIELD = "Enter folder number"
@@ -61,22 +59,9 @@ class Desktop:
         return os.path.join(self.work, name)
 
     def spawn(self, argv, log, env):
-        with open(self.path(log), "ab") as output:
-            process = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=output,
-                                       stderr=output, start_new_session=True,
-                                       preexec_fn=lambda: libc.prctl(1, signal.SIGKILL))
+        process = spawn_group(argv, self.path(log), env)
         self.processes.append(process)
         return process
-
-    def stop(self, process, sig=signal.SIGTERM):
-        if process.poll() is None:
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(process.pid, sig)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                process.wait(30)
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(process.pid, signal.SIGKILL)
-        return process.wait(10)
 
     def start(self):
         desktop = self.spawn([os.path.join(HERE, self.script), self.path("desktop"),
@@ -111,7 +96,7 @@ class Desktop:
     def finish(self, process, sig=None):
         # The exit status of a second launch, or of the running instance once stopped by the
         # signal. A sanitizer report in the program's output fails the test.
-        status = self.stop(process, sig) if sig else process.wait(60)
+        status = stop_group(process, sig) if sig else process.wait(60)
         log = next(log for launched, log in self.launches if launched is process)
         with open(self.path(log), "rb") as file:
             output = file.read()
@@ -139,7 +124,7 @@ class Desktop:
             return 1
         finally:
             for process in reversed(self.processes):
-                self.stop(process)
+                stop_group(process)
         shutil.rmtree(self.work, ignore_errors=True)
         return 0
 
@@ -150,13 +135,13 @@ class Accessibility:
         import pyatspi
         self.pyatspi = pyatspi
 
-    def field(self):
-        # The number field of a visible panel: (text, focused), or None.
+    def find_in_panel(self, role, name):
+        # The first item with this role and name in a showing panel, at any depth, or None.
         pyatspi = self.pyatspi
 
         def find(node):
             for child in filter(None, map(node.getChildAtIndex, range(node.childCount))):
-                if child.getRoleName() == "text" and child.name == FIELD:
+                if child.getRoleName() == role and child.name == name:
                     return child
                 if (found := find(child)) is not None:
                     return found
@@ -166,11 +151,17 @@ class Accessibility:
             for window in app or []:
                 if window and window.name == "Dockets" and \
                         window.getState().contains(pyatspi.STATE_SHOWING):
-                    field = find(window)
-                    if field is not None:
-                        return (field.queryText().getText(0, -1),
-                                field.getState().contains(pyatspi.STATE_FOCUSED))
+                    if (found := find(window)) is not None:
+                        return found
         return None
+
+    def field(self):
+        # The number field of a visible panel: (text, focused), or None.
+        field = self.find_in_panel("text", FIELD)
+        if field is None:
+            return None
+        return (field.queryText().getText(0, -1),
+                field.getState().contains(self.pyatspi.STATE_FOCUSED))
 
     def windows(self):
         # What AT-SPI lists at the top of each program: (program, name, role, showing, children),
@@ -193,3 +184,11 @@ class Accessibility:
                            lambda field: field is not None and condition(*field), timeout)
         except AssertionError as failure:
             raise AssertionError("%s; AT-SPI lists %r" % (failure, self.windows())) from None
+
+    def type_into_field(self, type_keys, text, what=None):
+        # Once the number field has the keyboard, types text there with type_keys(text) and
+        # waits until the field reads that and nothing else.
+        self.wait_for_field("focused", lambda seen, focused: focused)
+        type_keys(text)
+        self.wait_for_field(what or "focused, reading " + text,
+                            lambda seen, focused: focused and seen == text)

@@ -52,6 +52,28 @@ libc = ctypes.CDLL("libc.so.6")
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+def spawn_group(argv, log_path, env, **options):
+    # A process in a group of its own, so that stopping it also stops what it spawned, which
+    # dies with this script should the script be killed; its output goes to the end of log_path.
+    with open(log_path, "ab") as output:
+        return subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL,
+                                stdout=options.pop("stdout", output), stderr=output,
+                                start_new_session=True,
+                                preexec_fn=lambda: libc.prctl(1, signal.SIGKILL), **options)
+
+
+def stop_group(process, sig=signal.SIGTERM):
+    # The signal to the process's group, then SIGKILL to whatever is left; the exit status.
+    if process.poll() is None:
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(process.pid, sig)
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            process.wait(30)
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(process.pid, signal.SIGKILL)
+    return process.wait(10)
+
+
 def check(condition, message):
     if not condition:
         raise AssertionError(message)
@@ -154,23 +176,12 @@ class Session:
             return file.read()
 
     def spawn(self, argv, log, env=None, **options):
-        with open(os.path.join(self.work, log), "ab") as output:
-            process = subprocess.Popen(argv, env=env or self.env, stdin=subprocess.DEVNULL,
-                                       stdout=options.pop("stdout", output), stderr=output,
-                                       start_new_session=True,
-                                       preexec_fn=lambda: libc.prctl(1, signal.SIGKILL), **options)
+        process = spawn_group(argv, os.path.join(self.work, log), env or self.env, **options)
         self.processes.append(process)
         return process
 
     def stop(self, process, sig=signal.SIGTERM):
-        # The signal to the process's group, then SIGKILL to whatever is left; the exit status.
-        if process.poll() is None:
-            os.killpg(process.pid, sig)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                process.wait(30)
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(process.pid, signal.SIGKILL)
-        return process.wait(10)
+        return stop_group(process, sig)
 
     def start_desktop(self):
         # Xvfb and the trayer tray host, started by the script a developer starts by hand.

@@ -1,88 +1,12 @@
 #include <map>
-#include <set>
 
 #include <gtest/gtest.h>
 
 #include "platform/desktop_shortcut.h"
+#include "support/fake_gsettings.h"
+#include "support/fake_xfconf.h"
 
 namespace {
-
-// What a tool answers before it has done anything: that it ran, or that it is not installed.
-CommandResult startOf(bool installed) {
-    CommandResult result;
-    result.installed = installed;
-    result.ran = installed;
-    result.exitCode = installed ? 0 : -1;
-    return result;
-}
-
-// gsettings over a store in memory, answering as the real tool does: GVariant text out, "No
-// such schema" for a schema GNOME lacks, the relocatable custom shortcut's keys empty until set.
-struct FakeGsettings {
-    std::set<std::string> schemas{"org.gnome.settings-daemon.plugins.media-keys",
-                                  "org.gnome.desktop.wm.keybindings",
-                                  "org.gnome.shell.keybindings"};
-    std::map<std::string, std::map<std::string, std::string>> values{
-        {"org.gnome.settings-daemon.plugins.media-keys", {{"custom-keybindings", "@as []"}}}};
-    std::vector<std::vector<std::string>> writes;
-    bool installed = true;
-    bool forgets = false;
-
-    static bool isCustom(const std::string& schema) {
-        return schema.starts_with(
-            "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/");
-    }
-
-    CommandResult operator()(const std::string& program, const std::vector<std::string>& args) {
-        EXPECT_EQ(program, "gsettings");
-        CommandResult result = startOf(installed);
-        if (!installed)
-            return result;
-        if (forgets)
-            result.err = "GLib-GIO-Message: Using the 'memory' GSettings backend.  Your settings "
-                         "will not be saved or shared with other applications.\n";
-        const std::string& schema = args.at(1);
-        if (!schemas.contains(schema) && !isCustom(schema)) {
-            result.exitCode = 1;
-            result.err = "No such schema \u201c" + schema + "\u201d\n";
-            return result;
-        }
-        if (args[0] == "get") {
-            const auto& keys = values[schema];
-            const auto value = keys.find(args.at(2));
-            result.out = (value != keys.end() ? value->second : "''") + "\n";
-        } else if (args[0] == "set") {
-            writes.push_back(args);
-            if (!forgets)
-                values[schema][args.at(2)] = args.at(3);
-        } else if (args[0] == "list-recursively") {
-            for (const auto& [key, value] : values[schema])
-                result.out += schema + " " + key + " " + value + "\n";
-        }
-        return result;
-    }
-
-    void addUserShortcut(const std::string& path, const std::string& command,
-                         const std::string& binding) {
-        const std::string schema =
-            "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" + path;
-        values[schema] = {{"name", "'Mine'"},
-                          {"command", gvariantTextOfString(command)},
-                          {"binding", gvariantTextOfString(binding)}};
-        std::string& list =
-            values["org.gnome.settings-daemon.plugins.media-keys"]["custom-keybindings"];
-        list = list == "@as []" ? "['" + path + "']"
-                                : list.substr(0, list.size() - 1) + ", '" + path + "']";
-    }
-
-    std::map<std::string, std::string> custom(const std::string& path) {
-        return values["org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" + path];
-    }
-    std::vector<std::string> list() {
-        return stringsInGVariantText(
-            values["org.gnome.settings-daemon.plugins.media-keys"]["custom-keybindings"]);
-    }
-};
 
 const std::string base = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
 
@@ -155,36 +79,6 @@ TEST(DesktopShortcutTest, GnomeChangesNothingWhereItCannotKeepTheShortcut) {
               DesktopShortcut::Outcome::failed);
     EXPECT_TRUE(forgets.writes.empty());
 }
-
-// xfconf-query over a channel in memory.
-struct FakeXfconf {
-    std::map<std::string, std::string> properties;
-    std::vector<std::vector<std::string>> writes;
-    bool installed = true;
-
-    CommandResult operator()(const std::string& program, const std::vector<std::string>& args) {
-        EXPECT_EQ(program, "xfconf-query");
-        CommandResult result = startOf(installed);
-        if (!installed)
-            return result;
-        if (args == std::vector<std::string>{"-c", "xfce4-keyboard-shortcuts", "-l", "-v"}) {
-            if (properties.empty()) {
-                result.exitCode = 1;
-                result.err = "Channel \"xfce4-keyboard-shortcuts\" contains no properties\n";
-            }
-            for (const auto& [name, value] : properties)
-                result.out += name + std::string(40 - std::min<std::size_t>(name.size(), 39), ' ') +
-                              value + "\n";
-        } else if (args.size() == 9 && args[2] == "-p" && args[4] == "-n" && args[7] == "-s") {
-            writes.push_back(args);
-            properties[args[3]] = args[8];
-        } else {
-            ADD_FAILURE() << "unexpected xfconf-query call";
-            result.exitCode = 1;
-        }
-        return result;
-    }
-};
 
 TEST(DesktopShortcutTest, XfceAddsAnApplicationShortcutBesideTheUsersOwn) {
     FakeXfconf xfce;
