@@ -114,6 +114,8 @@ void AppDelegate::showAtLaunchNow() {
         m_popover->showRelativeTo(anchor);
     else
         m_popover->showCentred();
+    if (isUsableAnchor(anchor))
+        followIcon(*anchor);
     activateAndRequestFocus(std::exchange(m_launchToken, {}));
 }
 
@@ -134,6 +136,21 @@ void AppDelegate::stopWaitingForIconPlace() {
     m_waitingForIconPlace = false;
     m_iconChanges.disconnect();
     m_iconPlacePatience.stop();
+}
+
+void AppDelegate::followIcon(const QRect& placedBy) {
+    m_followedIcon = placedBy;
+    m_iconFollowing = observeX11WindowChanges([this] {
+        if (!m_popover->isShown()) {
+            m_iconFollowing.disconnect();
+            return;
+        }
+        const auto anchor = hasButton() ? m_statusItem->anchor() : std::nullopt;
+        if (!isUsableAnchor(anchor) || *anchor == m_followedIcon)
+            return;
+        m_followedIcon = *anchor;
+        m_popover->moveRelativeTo(anchor);
+    });
 }
 
 void AppDelegate::noteTray() {

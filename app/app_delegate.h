@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <QTimer>
 
@@ -74,6 +75,9 @@ private:
     // Whether the launch's panel is to wait (on) for a new XEmbed icon to be put in its place.
     bool waitForIconPlace();
     void stopWaitingForIconPlace();
+    // A tray that has just taken a new icon in may still size or move it (and moves it again
+    // when another icon leaves): the panel a launch showed by it keeps to it until it closes.
+    void followIcon(const QRect& placedBy);
     // Says on the panel how to bring it back, where no tray icon does.
     void noteTray();
     void activateAndRequestFocus(const QByteArray& activationToken);
@@ -92,5 +96,7 @@ private:
     bool m_iconPlaceWaitOver = false;
     Connection m_iconChanges;
     QTimer m_iconPlacePatience;
+    Connection m_iconFollowing;
+    QRect m_followedIcon;
     QByteArray m_launchToken;
 };

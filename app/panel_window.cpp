@@ -44,6 +44,20 @@ PanelWindow::PanelWindow(ContentView* content, std::shared_ptr<ActivationPolicy>
 }
 
 void PanelWindow::showRelativeTo(const std::optional<QRect>& anchor) {
+    const QRect placed = placementBy(anchor);
+    setFixedSize(placed.size());
+    placeAndShow(placed.topLeft());
+}
+
+void PanelWindow::moveRelativeTo(const std::optional<QRect>& anchor) {
+    if (!isVisible())
+        return;
+    const QRect placed = placementBy(anchor);
+    setFixedSize(placed.size());
+    move(placed.topLeft());
+}
+
+QRect PanelWindow::placementBy(const std::optional<QRect>& anchor) const {
     std::optional<QPoint> cursor;
     // The cursor position means something only where the windowing system reports it: not on
     // Wayland, and not on XWayland either, which knows it only while it is over an X window.
@@ -63,8 +77,7 @@ void PanelWindow::showRelativeTo(const std::optional<QRect>& anchor) {
     }
     const QRect area = availableArea(screen);
     const QSize fitted = panelSizeWithin(panelSize, area, anchor, cursor);
-    setFixedSize(fitted);
-    placeAndShow(panelPosition(fitted, area, anchor, cursor));
+    return {panelPosition(fitted, area, anchor, cursor), fitted};
 }
 
 void PanelWindow::showCentred() {

@@ -29,6 +29,8 @@ public:
     // Shows the panel by the anchor (the tray icon's rectangle) when it is usable, or by the
     // cursor, or centred.
     void showRelativeTo(const std::optional<QRect>& anchor);
+    // Places the shown panel by the anchor again, as showRelativeTo() would.
+    void moveRelativeTo(const std::optional<QRect>& anchor);
     // Shows the panel centred on the primary screen.
     void showCentred();
     // Raises the panel and gives it the keyboard. A token from the desktop's activation
@@ -49,6 +51,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRect placementBy(const std::optional<QRect>& anchor) const;
     void placeAndShow(const QPoint& position);
     static QRect availableArea(const QScreen* screen);
     void applicationStateChanged(Qt::ApplicationState state);

@@ -59,8 +59,7 @@ def expect_new_instance(session, old, launches):
     check(not replaced(new[0].pid), "the new instance runs the old program")
     icon = min(wait_for("the new instance's tray icon", lambda: icons(session), 30))
     panel = wait_for("the new instance's focused panel", lambda: session.window(PANEL, True), 30)
-    check(session.panel_fits(panel, icon), "the new instance's panel %r is not below its icon %r"
-          % (session.geometry(panel), session.geometry(icon)))
+    session.expect_below_new_icon(panel, icon, "the new instance")
     print("the new instance showed its icon and its panel %.2f s after the launch"
           % (time.monotonic() - started))
     session.shot("after-upgrade")
