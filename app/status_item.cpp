@@ -119,7 +119,11 @@ StatusItem::StatusItem(const QString& statusNotifierBus, std::shared_ptr<Activat
     });
 }
 
-StatusItem::~StatusItem() = default;
+StatusItem::~StatusItem() {
+    // The menu, which goes after the policy, sends events on its way out: a gesture still being
+    // watched must not ask the policy about them.
+    qApp->removeEventFilter(this);
+}
 
 void StatusItem::awaitSecondHalf() {
     // GNOME's tray extension turns a double click into Activate; until it has seen the item
